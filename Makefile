@@ -1,0 +1,38 @@
+# Two everyday commands: `make run` and `make test`. Both install what is missing first.
+PRESET ?= default
+JOBS ?= $(shell nproc)
+DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools \
+	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev
+
+.PHONY: run test build configure deps asan clean
+
+run: build
+	cd build/$(PRESET)/bin && ./scrivora
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+asan:
+	$(MAKE) test PRESET=asan
+
+build: configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+configure: deps
+	cmake --preset $(PRESET) >/dev/null
+
+deps:
+	@missing=$$(for p in $(DEBIAN_PACKAGES); do \
+		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing missing Debian packages:" $$missing; \
+		if [ "$$(id -u)" = 0 ]; then SUDO=; \
+		elif command -v sudo >/dev/null 2>&1; then SUDO=sudo; \
+		else echo "These Debian packages are missing and neither root nor sudo is available:" $$missing >&2; exit 1; fi; \
+		$$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing >/dev/null \
+			|| { echo "apt-get could not install:" $$missing >&2; exit 1; }; \
+	fi
+
+clean:
+	rm -rf build

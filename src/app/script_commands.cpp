@@ -1,0 +1,10 @@
+#include "app/frm_main.h"
+
+void frmMain::onScriptLoad()
+{
+}
+
+void frmMain::onStringTrim()
+{
+}
+

@@ -1,0 +1,18 @@
+#include "app/frm_main.h"
+
+void frmMain::onWindowLoad()
+{
+}
+
+void frmMain::shutDown()
+{
+}
+
+void frmMain::createPadDevice()
+{
+}
+
+void frmMain::closeEvent(QCloseEvent *)
+{
+}
+

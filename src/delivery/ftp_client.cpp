@@ -1,0 +1,1 @@
+#include "delivery/ftp_client.h"

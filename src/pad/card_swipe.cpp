@@ -1,0 +1,6 @@
+#include "app/frm_main.h"
+
+void frmMain::getCardSwipe()
+{
+}
+

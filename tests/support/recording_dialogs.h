@@ -1,0 +1,22 @@
+#pragma once
+
+#include "app/operator_dialogs.h"
+
+#include <QStringList>
+
+/// Dialogs that never block: message boxes are recorded, the file dialog answers from a script.
+class RecordingDialogs : public OperatorDialogs
+{
+public:
+    void messageBox(const QString &text) override { messages << text; }
+
+    std::optional<QString> openFile(const QString &title, const QString &filter) override
+    {
+        fileDialogs << title + QLatin1Char('|') + filter;
+        return nextFile;
+    }
+
+    QStringList messages;
+    QStringList fileDialogs;            ///< "title|filter" of every file dialog shown
+    std::optional<QString> nextFile;    ///< what the next file dialog answers; empty: cancel
+};

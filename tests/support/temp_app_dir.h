@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+/// A throw-away application directory, optionally with a vantrel.ini in it.
+class TempAppDir
+{
+public:
+    TempAppDir();
+    explicit TempAppDir(const QString &iniText);
+
+    QString path() const { return m_dir.path(); }
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("vantrel.ini")); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+    void writeIni(const QString &iniText) const;
+
+    /// A settings file in debug mode that listens on a free loopback port.
+    static QString debugIni(const QString &extra = {});
+
+private:
+    QTemporaryDir m_dir;
+};
