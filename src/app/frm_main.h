@@ -95,7 +95,8 @@ public:
     QAction *mnuStringTrim = nullptr;
 
     // --- Host link (src/hostlink) ---
-    void startListening();
+    /// Start-up step: listen on localPort. False (after telling the operator why) when it cannot.
+    bool startListening();
     void onConnectionRequest(qint16 slot, qintptr requestId);
     void onConnectionClosed(qint16 slot);
     void onRequestData(qint16 slot);
@@ -123,6 +124,8 @@ public:
     /// One poll cycle's pause: the event loop keeps running for the poll interval, then
     /// all pending events are handled. Throws PadError once shut-down has begun.
     void pollPause();
+    /// Start-up step: create the pad driver (the seam's, or the one vantrel.ini names).
+    void createPadDevice();
     PadDriver *padDevice() const { return m_padDevice.get(); }
 
     // --- Signature delivery (src/delivery) ---
@@ -148,7 +151,6 @@ protected:
 
 private:
     void buildMenus();
-    void createPadDevice();
 
     std::unique_ptr<OperatorDialogs> m_ownDialogs;
     OperatorDialogs *m_dialogs = nullptr;

@@ -8,10 +8,6 @@ void frmMain::shutDown()
 {
 }
 
-void frmMain::createPadDevice()
-{
-}
-
 void frmMain::closeEvent(QCloseEvent *)
 {
 }

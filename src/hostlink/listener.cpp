@@ -1,7 +1,8 @@
 #include "app/frm_main.h"
 
-void frmMain::startListening()
+bool frmMain::startListening()
 {
+    return false;
 }
 
 void frmMain::onConnectionRequest(qint16, qintptr)

@@ -1,0 +1,5 @@
+#include "app/frm_main.h"
+
+void frmMain::createPadDevice()
+{
+}
