@@ -1,6 +1,57 @@
 #include "pad/pad_driver_factory.h"
 
-std::unique_ptr<PadDriver> createPadDriver(const QString &)
+#include "pad/virtual_pad_driver.h"
+#include "settings/ini_reader.h"
+
+std::unique_ptr<PadDriver> createPadDriver(const QString &iniFile)
 {
-    return nullptr;
+    QString driver;
+    iniReadValue(iniFile, QStringLiteral("pad"), QStringLiteral("Driver"), QStringLiteral("S"),
+                 QStringLiteral("virtual"), driver);
+    driver = driver.trimmed().toLower();
+    if (driver.isEmpty() || driver == QLatin1String("virtual"))
+        return std::make_unique<VirtualPadDriver>();
+    // Further drivers are chosen here, e.g. "serial" with the section's Device=PATH.
+    return std::make_unique<UnavailablePadDriver>(
+        QStringLiteral("unknown pad driver \"%1\" in section [pad]").arg(driver));
+}
+
+void UnavailablePadDriver::openPort(int, int, qint16 &status)
+{
+    status = -1;
+}
+
+void UnavailablePadDriver::showForm(const QString &, qint16 &)
+{
+    fail();
+}
+
+void UnavailablePadDriver::runScript(const QString &, const QString &, qint16 &)
+{
+    fail();
+}
+
+void UnavailablePadDriver::loadScript(int, const QString &, const QString &, qint32, qint16 &)
+{
+    fail();
+}
+
+void UnavailablePadDriver::getVar(const QString &, QString &, qint16 &)
+{
+    fail();
+}
+
+void UnavailablePadDriver::setVar(const QString &, const QByteArray &, qint16, qint16 &)
+{
+    fail();
+}
+
+void UnavailablePadDriver::saveSignature(const QByteArray &, qint16, const QString &, qint16 &)
+{
+    fail();
+}
+
+void UnavailablePadDriver::fail() const
+{
+    throw PadError(m_reason.toStdString());
 }
