@@ -166,7 +166,10 @@ private:
 
     // Subsystem-private state: each helper adds below its own marker only.
     // [app]
+    void addTrayIcon(); void removeTrayIcon(); void closeEveryConnection(); bool m_windowClosing = false; bool m_finishedEmitted = false;
     // [hostlink]
+    QTcpSocket *replySocket() const;
     // [pad]
+    QPointer<QWidget> m_virtualPadWindow;
     // [delivery]
 };

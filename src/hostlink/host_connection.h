@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QTcpSocket>
+
+/// The most bytes one read takes from a connection; what waits beyond is the next request.
+inline constexpr qint64 MaxRequestBytes = 64 * 1024;
+
+/// An address as the log shows it: IPv4 peers in dotted form, even when mapped into IPv6.
+QString hostAddressText(const QHostAddress &address);
+
+/**
+ * One accepted host connection. It remembers its peer's address, because the socket
+ * forgets it as soon as the peer has closed and the close is logged only afterwards.
+ */
+class HostConnection : public QTcpSocket
+{
+    Q_OBJECT
+
+public:
+    using QTcpSocket::QTcpSocket;
+
+    /// Takes over the waiting connection @p requestId. False when it is no open connection.
+    bool accept(qintptr requestId);
+    /// The peer's address as it was when the connection was accepted.
+    QString peerAddressText() const { return m_peerAddress; }
+    /// At most MaxRequestBytes of the waiting bytes, one character per byte.
+    QString readRequest();
+
+private:
+    QString m_peerAddress;
+};

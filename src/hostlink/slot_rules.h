@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <set>
+
+/**
+ * The port number that the LocalPort setting names: decimal digits only, leading zeros
+ * allowed ("05000" is 5000), 0 to 65535. Nothing for any other text.
+ */
+std::optional<quint16> parseListenPort(const QString &text);
+
+/**
+ * The slot for a new connection: @p wanted (the incremented connection count) when it is
+ * free, else the lowest free slot from 1 up. A slot stays occupied until its close has
+ * been handled, so out-of-order closes never put two connections into one slot.
+ */
+qint16 slotForNewConnection(qint16 wanted, const std::set<qint16> &occupied);
