@@ -1,5 +1,6 @@
 #include "pad/pad_driver_factory.h"
 
+#include "pad/serial_pad_driver.h"
 #include "pad/virtual_pad_driver.h"
 #include "settings/ini_reader.h"
 
@@ -11,7 +12,13 @@ std::unique_ptr<PadDriver> createPadDriver(const QString &iniFile)
     driver = driver.trimmed().toLower();
     if (driver.isEmpty() || driver == QLatin1String("virtual"))
         return std::make_unique<VirtualPadDriver>();
-    // Further drivers are chosen here, e.g. "serial" with the section's Device=PATH.
+    if (driver == QLatin1String("serial")) {
+        QString device;
+        iniReadValue(iniFile, QStringLiteral("pad"), QStringLiteral("Device"), QStringLiteral("S"),
+                     QString(), device);
+        // A missing device name is found out at connect, where the operator sees the status.
+        return std::make_unique<SerialPadDriver>(device.trimmed());
+    }
     return std::make_unique<UnavailablePadDriver>(
         QStringLiteral("unknown pad driver \"%1\" in section [pad]").arg(driver));
 }
