@@ -5,6 +5,7 @@
 #include "pad/pad_driver.h"
 
 #include <QCoreApplication>
+#include <QIcon>
 #include <QListWidget>
 
 frmMain::frmMain(frmMainSeams seams, QWidget *parent)
@@ -19,7 +20,10 @@ frmMain::frmMain(frmMainSeams seams, QWidget *parent)
         m_ownDialogs = std::make_unique<WidgetDialogs>(this);
         m_dialogs = m_ownDialogs.get();
     }
+    // The resources sit in a static library: nothing else would pull them into the program.
+    Q_INIT_RESOURCE(resources);
     setWindowTitle(QStringLiteral("Scrivora"));
+    setWindowIcon(QIcon(QStringLiteral(":/scrivora.png")));
     listStatus = new QListWidget(this);
     setCentralWidget(listStatus);
     resize(640, 400);

@@ -1,16 +1,29 @@
 #include "app/frm_main.h"
+#include "app/unix_signals.h"
 
 #include <QApplication>
+
+#include <optional>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The window is hidden most of the time; only shut-down ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    UnixSignalWatcher terminationSignals;
     frmMain window;
-    QObject::connect(&window, &frmMain::finished, &app, &QCoreApplication::exit,
-                     Qt::QueuedConnection);
+    std::optional<int> finishedWith;
+    QObject::connect(&window, &frmMain::finished, &app, [&finishedWith](int exitStatus) {
+        finishedWith = exitStatus;
+        QCoreApplication::exit(exitStatus);
+    });
+    QObject::connect(&terminationSignals, &UnixSignalWatcher::terminationRequested, &window,
+                     &frmMain::shutDown);
+
     window.onWindowLoad();
-    if (window.exitStatus() != 0)
-        return window.exitStatus();
+    // Shut-down may already have run during start-up (no listener, or a signal meanwhile).
+    if (finishedWith)
+        return *finishedWith;
     return app.exec();
 }

@@ -1,14 +1,45 @@
 #include "app/frm_main.h"
 
+#include "app/guarded_call.h"
+
+#include <QAction>
+
+// A whole-call failure of the pad driver is logged by runGuarded; Connect then reports it
+// like a refused open and Disconnect goes on with its next step, so the menu always ends
+// up in the state the command promises.
+
 void frmMain::onConnect()
 {
+    qint16 status = 0;
+    if (!runGuarded(*this, [&] { requirePad(*this).openPort(0, 0, status); }))
+        status = 0;
+    if (status != 1) {
+        showMessage(QStringLiteral("Error Opening Signature Pad Comm Port.  Error (") +
+                    QString::number(status) + QStringLiteral(")"));
+        runGuarded(*this, [&] { requirePad(*this).closePort(); });
+    }
+    mnuConnect->setEnabled(false);
+    mnuDisconnect->setEnabled(true);
+    runGuarded(*this, [&] { showPadForm(QStringLiteral("padWelcome")); });
 }
 
 void frmMain::onDisconnect()
 {
+    bool open = false;
+    runGuarded(*this, [&] { requirePad(*this).isPortOpen(open); });
+    if (open) {
+        runGuarded(*this, [&] { showPadForm(QStringLiteral("padDisconnect")); });
+        runGuarded(*this, [&] { requirePad(*this).closePort(); });
+        bool stillOpen = false;
+        runGuarded(*this, [&] { requirePad(*this).isPortOpen(stillOpen); });
+        if (stillOpen)
+            showMessage(QStringLiteral("Error Closing Signature Pad Comm Port."));
+    }
+    mnuConnect->setEnabled(true);
+    mnuDisconnect->setEnabled(false);
 }
 
 void frmMain::onExit()
 {
+    shutDown();
 }
-

@@ -1,8 +1,11 @@
 #include "app/frm_main.h"
 
 #include "app/operator_dialogs.h"
+#include "settings/ini_reader.h"
 
+#include <QAction>
 #include <QListWidget>
+#include <QMenu>
 
 #include <cstdio>
 
@@ -37,6 +40,31 @@ void frmMain::showMessage(const QString &text)
     m_dialogs->messageBox(text);
 }
 
+namespace {
+
+QString booleanWord(bool value)
+{
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+} // namespace
+
 void frmMain::readDebugSettings()
 {
+    const QString debugModeMessage = QStringLiteral("Error Reading Debug Mode from ini file");
+    if (iniReadValue(iniFile, QStringLiteral("settings"), QStringLiteral("debugMode"),
+                     QStringLiteral("S"), 0, debugMode) != 0)
+        showMessage(debugModeMessage);
+    if (iniReadValue(iniFile, QStringLiteral("settings"), QStringLiteral("debugModeOnly"),
+                     QStringLiteral("S"), 0, debugModeOnly) != 0)
+        showMessage(debugModeMessage);
+
+    // The pad test commands are for debugging only: hide the whole menu otherwise.
+    mnuPadForms->menuAction()->setVisible(debugMode);
+    for (QAction *item : mnuPadForms->actions())
+        item->setVisible(debugMode);
+
+    appendStatusLine(QStringLiteral("form_debug: debugMode=[") + booleanWord(debugMode) +
+                     QStringLiteral("] debugModeOnly=[") + booleanWord(debugModeOnly) +
+                     QStringLiteral("]"));
 }
