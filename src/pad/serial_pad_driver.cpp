@@ -111,10 +111,9 @@ void SerialPadDriver::loadScript(int slot, const QString &scriptName, const QStr
         status = 0;
         return;
     }
-    status =
-        call({QStringLiteral("LOAD"), QString::number(slot), scriptName, QFileInfo(path).fileName(),
-              QString::number(baudRate), padlink::bytesWord(file.readAll())})
-            .status;
+    status = call({QStringLiteral("LOAD"), QString::number(slot), scriptName, path,
+                   QString::number(baudRate), padlink::bytesWord(file.readAll())})
+                 .status;
 }
 
 void SerialPadDriver::getVar(const QString &name, QString &value, qint16 &status)
