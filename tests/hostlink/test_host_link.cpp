@@ -212,7 +212,7 @@ void TestHostLink::slotNumbering()
     QVERIFY(harness.connect(third));
     QVERIFY(harness.log().contains(QStringLiteral("socketCT=2 socket.ubound2")));
     QCOMPARE(harness.slotNumbers(), (std::vector<qint16>{1, 2}));
-    QCOMPARE(window.socket.at(1)->localPort(), third.socket().peerPort());
+    QCOMPARE(window.socket.at(1)->peerPort(), third.socket().localPort());
 
     second.close();
     third.close();
