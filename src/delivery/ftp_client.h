@@ -1,12 +1,128 @@
 #pragma once
 
+#include <QFile>
 #include <QObject>
+#include <QString>
 
-/// The FTP client of the signature upload (work in progress).
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+class QSocketNotifier;
+class QTimer;
+
+/// An FTP client call that cannot be done at all: a server text or an operation text it
+/// refuses, or an operation started while another one still runs.
+class FtpError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// How long the client waits before it gives an operation up.
+struct FtpTimeouts
+{
+    int connectMs = 5000;      ///< until the control connection is up
+    int serverResponseSec = 5; ///< for each answer of the server, QUIT included
+    int stallSec = 5;          ///< for a transfer that moves no byte at all
+    int totalSec = 120;        ///< for a whole operation, as a last resort
+};
+
+/**
+ * The FTP client that uploads signature files. It is driven by the Qt event loop: an
+ * operation is started with execute() and runs on while the caller handles events;
+ * stillExecuting() tells when it has ended, and progressed() is emitted whenever it moved,
+ * so that a waiter can sleep in the event loop instead of spinning.
+ *
+ * Every operation ends by itself within the time-outs: a server that is down, refuses the
+ * login, lacks the remote directory or stops answering ends it as a failed transfer, which
+ * shows only in succeeded(), responseCode() and lastError().
+ *
+ * A server given as "ftps://host" is spoken to with explicit TLS (AUTH TLS) that must
+ * succeed before the user name and password are sent.
+ */
 class FtpClient : public QObject
 {
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    explicit FtpClient(QObject *parent = nullptr);
+    ~FtpClient() override;
+
+    /**
+     * The server that later operations address: a host name or address, or an URL
+     * "ftp://host[:port][/dir]" or "ftps://host[:port][/dir]". A port in it becomes the
+     * remote port. An empty text is accepted; a put then fails as a transfer.
+     * @throws FtpError for another scheme or a text that names no host.
+     */
+    void setUrl(const QString &url);
+    QString url() const { return m_urlText; }
+    void setUserName(const QString &userName) { m_userName = userName; }
+    void setPassword(const QString &password) { m_password = password; }
+    void setRemotePort(int port);
+    int remotePort() const { return m_port; }
+    /// Where the local name of a put is looked up when it is not an absolute path.
+    void setLocalDirectory(const QString &directory) { m_localDirectory = directory; }
+    void setTimeouts(const FtpTimeouts &timeouts) { m_timeouts = timeouts; }
+    /// A file of CA certificates trusted for ftps servers besides the system's.
+    void setCaCertificates(const QString &path) { m_caFile = path; }
+
+    /**
+     * Starts @p operation and returns at once: "put LOCAL REMOTE" copies the local file to
+     * the remote path (the remote directory must exist); "QUIT" ends what is left of the
+     * connection. Verbs are matched regardless of letter case.
+     * @throws FtpError for any other text, or while an operation still runs.
+     */
+    void execute(const QString &operation);
+    /// True while the last started operation runs.
+    bool stillExecuting() const { return m_easy != nullptr; }
+    /// The code of the server's last answer in the running or last operation, leaving out
+    /// the answer to the closing QUIT (0 before any answer).
+    int responseCode() const { return m_responseCode; }
+    /// Whether the last finished operation did what it was asked.
+    bool succeeded() const { return m_succeeded; }
+    /// Why the last finished operation failed; empty after a success.
+    QString lastError() const { return m_lastError; }
+
+signals:
+    /// The running operation moved: bytes went or came, a timer ran, or it ended.
+    void progressed();
+    /// The running operation ended; @p ok tells whether it succeeded.
+    void finished(bool ok);
+
+private:
+    struct SocketWatch;
+
+    void startPut(const QString &localName, const QString &remoteName);
+    void finishAt(bool ok, const QString &error);
+    QString remoteUrl(const QString &remoteName) const;
+    void watchSocket(int socket, int what);
+    void socketActivity(int socket, int action);
+    void timerFired();
+    void collectFinished();
+
+    friend struct FtpCallbacks;
+
+    void *m_multi = nullptr; ///< the libcurl multi handle
+    void *m_easy = nullptr;  ///< the running transfer, null while idle
+    std::map<int, std::unique_ptr<SocketWatch>> m_sockets;
+    QTimer *m_timer = nullptr;
+    QFile m_upload;
+    char m_errorBuffer[256] = {};
+
+    QString m_urlText;
+    QString m_scheme;
+    QString m_host;
+    QString m_basePath;
+    QString m_userName;
+    QString m_password;
+    QString m_localDirectory;
+    QString m_caFile;
+    int m_port = 21;
+    FtpTimeouts m_timeouts;
+
+    int m_responseCode = 0;
+    bool m_quitSent = false;
+    bool m_succeeded = false;
+    QString m_lastError;
 };
