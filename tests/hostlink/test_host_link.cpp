@@ -109,6 +109,7 @@ class TestHostLink : public QObject
 private slots:
     void listening_data();
     void listening();
+    void windowLoadListensOnConfiguredPort();
     void slotNumbering();
     void replyGoesToCountedSlot();
     void repliesOnlyLoggedInDebugOnlyMode();
@@ -181,6 +182,22 @@ void TestHostLink::listening()
     QVERIFY(!message.contains(QLatin1Char('\n')));
     QVERIFY(!harness.window->listenSocket || !harness.window->listenSocket->isListening());
     QVERIFY(!harness.window->statusMsg.startsWith(QLatin1String("Listening")));
+}
+
+void TestHostLink::windowLoadListensOnConfiguredPort()
+{
+    const quint16 free = unusedPort();
+    Harness harness(QStringLiteral("[Local]\nLocalPort=0%1\n[settings]\ndebugMode=1\n").arg(free));
+    harness.window->debugMode = false;
+    harness.window->onWindowLoad();
+    QCOMPARE(harness.window->exitStatus(), 0);
+    QCOMPARE(harness.window->statusMsg, QStringLiteral("Listening to Port: %1").arg(free));
+    QVERIFY(harness.window->debugMode);
+
+    HostClient host;
+    QVERIFY(host.connectTo(free));
+    host.send(AskWithoutTransaction);
+    QCOMPARE(host.receive(NoTransactionError.size()), NoTransactionError);
 }
 
 // Slots count up, out-of-order closes leave a gap that the next connection fills, and the
@@ -506,7 +523,7 @@ void TestHostLink::requestDuringCaptureIsAnsweredAtOnce()
     QVERIFY(harness.connect(host));
     VirtualPadModel &pad = *harness.pad;
     pad.atRead(QStringLiteral("TRACK1"), 1, [&host] { host.send("UNIQU=99;"); });
-    pad.atRead(QStringLiteral("TRACK1"), 20, [&pad] { pad.swipeSampleCard(); });
+    pad.atRead(QStringLiteral("TRACK1"), 40, [&pad] { pad.swipeSampleCard(); });
 
     host.send("TRANS=CC;UNIQU=17;TOTAL=25.00;");
     const QByteArray error = "<ERROR>Transaction in progress for job 17</ERROR>";
