@@ -106,10 +106,6 @@ void frmMain::onConnectionRequest(qint16 slot, qintptr requestId)
                 onConnectionClosed(target);
         },
         Qt::QueuedConnection);
-    // Bytes may have come with the connection itself, before anyone listened for them.
-    if (connection->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(
-            this, [this, target] { onRequestData(target); }, Qt::QueuedConnection);
 }
 
 void frmMain::onConnectionClosed(qint16 slot)
