@@ -243,58 +243,33 @@ private slots:
     void failsWholeCalls_data()
     {
         QTest::addColumn<QString>("failing");
-        QTest::addColumn<QString>("called");
-        QTest::addColumn<bool>("throws");
-        const QStringList operations{"openPort", "closePort", "isPortOpen",
-                                     "showForm", "runScript", "loadScript",
-                                     "getVar",   "setVar",    "saveSignature"};
-        for (const QString &operation : operations) {
-            QTest::addRow("%s fails", qPrintable(operation)) << operation << operation << true;
-            QTest::addRow("all fail, %s", qPrintable(operation)) << QString() << operation << true;
-        }
-        QTest::newRow("other operation")
-            << QStringLiteral("getVar") << QStringLiteral("setVar") << false;
+        QTest::addColumn<bool>("readThrows");
+        QTest::addColumn<bool>("writeThrows");
+        QTest::newRow("reads fail") << QStringLiteral("getVar") << true << false;
+        QTest::newRow("writes fail") << QStringLiteral("setVar") << false << true;
+        QTest::newRow("everything fails") << QString() << true << true;
     }
 
     void failsWholeCalls()
     {
         QFETCH(QString, failing);
-        QFETCH(QString, called);
-        QFETCH(bool, throws);
+        QFETCH(bool, readThrows);
+        QFETCH(bool, writeThrows);
         model->failCalls(failing);
-        const int callsBefore = model->callCount(called);
-        const auto call = [&] {
-            qint16 status = 0;
-            bool open = false;
-            QString value;
-            const QByteArray empty = encodePadText({});
-            if (called == QLatin1String("openPort"))
-                driver->openPort(0, 0, status);
-            else if (called == QLatin1String("closePort"))
-                driver->closePort();
-            else if (called == QLatin1String("isPortOpen"))
-                driver->isPortOpen(open);
-            else if (called == QLatin1String("showForm"))
-                driver->showForm(QStringLiteral("padWelcome"), status);
-            else if (called == QLatin1String("runScript"))
-                driver->runScript(QStringLiteral("AUTORUN"), {}, status);
-            else if (called == QLatin1String("loadScript"))
-                driver->loadScript(1, QStringLiteral("AUTORUN"), QStringLiteral("x.bin"), 38400,
-                                   status);
-            else if (called == QLatin1String("getVar"))
-                driver->getVar(QStringLiteral("PIN"), value, status);
-            else if (called == QLatin1String("setVar"))
-                driver->setVar(QStringLiteral("PIN"), empty, 2, status);
-            else
-                driver->saveSignature(empty, 2, QStringLiteral("/nonexistent/x.PCX"), status);
-        };
-        if (throws)
-            QVERIFY_THROWS_EXCEPTION(PadError, call());
+        if (readThrows)
+            QVERIFY_THROWS_EXCEPTION(PadError, read(QStringLiteral("PIN")));
         else
-            call();
-        QCOMPARE(model->callCount(called), callsBefore + 1);
+            read(QStringLiteral("PIN"));
+        if (writeThrows)
+            QVERIFY_THROWS_EXCEPTION(PadError, write(QStringLiteral("PIN"), QString()));
+        else
+            QCOMPARE(write(QStringLiteral("PIN"), QString()), qint16(1));
+        QCOMPARE(model->callCount(QStringLiteral("getVar")), 1);
+        // A failed call changes nothing on the pad.
+        QCOMPARE(model->readCount(QStringLiteral("PIN")), readThrows ? 0 : 1);
+        QCOMPARE(model->variable(QStringLiteral("PIN")), writeThrows ? QString() : QString(Nul));
         model->clearFailures();
-        call();
+        QCOMPARE(write(QStringLiteral("PIN"), QStringLiteral("1")), qint16(1));
     }
 
     void readHooksScriptTheCustomer()
