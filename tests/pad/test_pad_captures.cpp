@@ -257,6 +257,26 @@ private slots:
         QCOMPARE(harness.window->transID, request == PinRequest ? QString() : QStringLiteral("17"));
     }
 
+    void unsendableReplyEndsTheSwipeBeforeItsLogLines()
+    {
+        PadHarness harness;
+        QVERIFY(harness.connectHost());
+        VirtualPadModel &pad = *harness.pad;
+        // The host hangs up while the customer is still at the pad.
+        pad.atRead(QStringLiteral("TRACK1"), 1, [&] { harness.host.close(); });
+        pad.atRead(QStringLiteral("TRACK1"), 3, [&] { pad.swipeSampleCard(); });
+
+        harness.host.send(SwipeRequest);
+        QTRY_VERIFY_WITH_TIMEOUT(pad.readCount(QStringLiteral("TRACK1")) >= 3, CaptureMs);
+        QTest::qWait(20 * PadHarness::PollMs);
+
+        QCOMPARE(pad.readCount(QStringLiteral("TRACK1")), 3);
+        const QStringList lines = harness.statusLines();
+        QVERIFY(lines.filter(QStringLiteral("TRACK1=")).isEmpty());
+        QVERIFY(lines.filter(QStringLiteral("Timeout")).isEmpty());
+        QCOMPARE(pad.currentForm(), QStringLiteral("padStart"));
+    }
+
     void abortDuringSwipeDoesNotEndIt()
     {
         PadHarness harness;
