@@ -2,7 +2,8 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools \
-	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev
+	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev \
+	netcat-openbsd openssl
 
 .PHONY: run test build configure deps asan clean
 
