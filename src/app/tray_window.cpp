@@ -1,5 +1,7 @@
 #include "app/frm_main.h"
 
+#include "app/screen_presence.h"
+
 #include <QEvent>
 #include <QIcon>
 #include <QMenu>
@@ -18,7 +20,9 @@ void frmMain::addTrayIcon()
     trayIcon->setContextMenu(menu);
     connect(trayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { onTrayActivated(reason); });
-    trayIcon->show();
+    // Without a screen there is no notification area to wait for.
+    if (platformHasScreen())
+        trayIcon->show();
 }
 
 void frmMain::removeTrayIcon()
