@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostlink/reply_line.h"
 #include "pad/pad_driver.h"
 
 #include <QMainWindow>
@@ -162,7 +163,7 @@ private:
     bool m_shuttingDown = false;
     /// The connection whose request is being handled; a reply falls back to it when the
     /// reply slot is gone.
-    QPointer<QTcpSocket> m_answeringSocket;
+    AnsweringConnection m_answering;
 
     // Subsystem-private state: each helper adds below its own marker only.
     // [app]

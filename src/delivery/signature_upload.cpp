@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -70,6 +71,8 @@ void frmMain::scrivora_signature_ftp(bool &doFtp)
                             QString::number(inet->responseCode());
                 sleepUntilProgress(*inet);
                 QCoreApplication::processEvents();
+                if (m_shuttingDown)
+                    throw std::runtime_error("shut-down during the upload");
             }
             statusMsg =
                 QStringLiteral("inet Response Code 2: ") + QString::number(inet->responseCode());

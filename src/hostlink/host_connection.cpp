@@ -1,5 +1,7 @@
 #include "hostlink/host_connection.h"
 
+#include "hostlink/reply_line.h"
+
 QString hostAddressText(const QHostAddress &address)
 {
     bool isIPv4 = false;
@@ -14,6 +16,7 @@ bool HostConnection::accept(qintptr requestId)
     if (!setSocketDescriptor(requestId))
         return false;
     m_peerAddress = hostAddressText(peerAddress());
+    m_replyLine = std::make_shared<ReplyLine>(requestId);
     return true;
 }
 

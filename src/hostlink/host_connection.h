@@ -4,6 +4,10 @@
 #include <QString>
 #include <QTcpSocket>
 
+#include <memory>
+
+class ReplyLine;
+
 /// The most bytes one read takes from a connection; what waits beyond is the next request.
 inline constexpr qint64 MaxRequestBytes = 64 * 1024;
 
@@ -27,7 +31,10 @@ public:
     QString peerAddressText() const { return m_peerAddress; }
     /// At most MaxRequestBytes of the waiting bytes, one character per byte.
     QString readRequest();
+    /// The handle that still reaches a host which has closed only its sending side.
+    std::shared_ptr<ReplyLine> replyLine() const { return m_replyLine; }
 
 private:
     QString m_peerAddress;
+    std::shared_ptr<ReplyLine> m_replyLine;
 };

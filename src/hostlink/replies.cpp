@@ -2,6 +2,7 @@
 
 #include "hostlink/host_reply.h"
 #include "hostlink/host_request.h"
+#include "hostlink/reply_line.h"
 
 #include <QTcpSocket>
 
@@ -23,12 +24,16 @@ void frmMain::return_xml(QString &data, QString &tag, QString &additionalXML)
     const QString reply = format_xml(data, tag) + additionalXML;
     if (!debugModeOnly) {
         output_debug(QStringLiteral("Send xml") + reply);
-        QTcpSocket *target = replySocket();
-        if (!target || target->write(reply.toLatin1()) < 0)
+        const QByteArray bytes = reply.toLatin1();
+        if (QTcpSocket *target = replySocket()) {
+            if (target->write(bytes) < 0)
+                throw ReplyNotSent("the host connection refused the reply");
+            // Hand the bytes to the system now; the caller may wait a long time before the
+            // event loop would otherwise get to them.
+            target->flush();
+        } else if (!m_answering.line || !m_answering.line->send(bytes)) {
             throw ReplyNotSent("no open host connection for the reply");
-        // Hand the bytes to the system now; the caller may wait a long time before the
-        // event loop would otherwise get to them.
-        target->flush();
+        }
     }
     output_debug(reply);
 }
@@ -43,7 +48,7 @@ QTcpSocket *frmMain::replySocket() const
         return slot->second;
     // The counted slot is gone or closed: a host that connects per request still gets
     // the answer on the connection that asked.
-    if (isOpen(m_answeringSocket))
-        return m_answeringSocket;
+    if (isOpen(m_answering.socket))
+        return m_answering.socket;
     return nullptr;
 }

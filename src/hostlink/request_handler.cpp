@@ -29,18 +29,20 @@ enum class AfterItem
 class AnsweringScope
 {
 public:
-    AnsweringScope(QPointer<QTcpSocket> &answering, QTcpSocket *connection)
+    AnsweringScope(AnsweringConnection &answering, QTcpSocket *connection)
         : m_answering(answering), m_outer(answering)
     {
-        m_answering = connection;
+        m_answering.socket = connection;
+        auto *host = qobject_cast<HostConnection *>(connection);
+        m_answering.line = host ? host->replyLine() : nullptr;
     }
     ~AnsweringScope() { m_answering = m_outer; }
     AnsweringScope(const AnsweringScope &) = delete;
     AnsweringScope &operator=(const AnsweringScope &) = delete;
 
 private:
-    QPointer<QTcpSocket> &m_answering;
-    QPointer<QTcpSocket> m_outer;
+    AnsweringConnection &m_answering;
+    AnsweringConnection m_outer;
 };
 
 QString trueOrFalse(bool value)
@@ -181,7 +183,7 @@ void frmMain::onRequestData(qint16 slot)
     if (found == socket.end() || !found->second || found->second->bytesAvailable() <= 0)
         return;
     QPointer<QTcpSocket> connection = found->second;
-    AnsweringScope answering(m_answeringSocket, connection);
+    AnsweringScope answering(m_answering, connection);
     try {
         const QString peer = qobject_cast<HostConnection *>(connection)
                                  ? qobject_cast<HostConnection *>(connection)->peerAddressText()
