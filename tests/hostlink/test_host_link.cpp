@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <sys/socket.h>
+
 namespace {
 
 const QByteArray NoTransactionError = "<ERROR>transID not set when getSignature</ERROR>";
@@ -175,6 +177,21 @@ private slots:
         harness.host.close();
         QTRY_COMPARE(window.socketCT, qint16(0));
         QVERIFY_THROWS_EXCEPTION(ReplyNotSent, window.return_xml(data, tag, extra));
+    }
+
+    // A host may close its sending side right after its request and still wait for the
+    // answer; the socket layer reports a close, but the capture's late reply must arrive.
+    void replyAfterHostClosedItsSendingSide()
+    {
+        PadHarness harness;
+        QVERIFY(join(harness, harness.host));
+        harness.pad->atRead("PIN", 3, [&harness] { harness.pad->enterPin("1234ABCD"); });
+        harness.host.send("PINPD=TRUE;");
+        ::shutdown(int(harness.host.socket().socketDescriptor()), SHUT_WR);
+        QTRY_VERIFY(harness.statusLines().contains("Connection closed: 127.0.0.1"));
+        const QByteArray expected = "<PINBLOCK>1234ABCD</PINBLOCK>";
+        QCOMPARE(harness.host.receive(expected.size()), expected);
+        QCOMPARE(harness.window->socketCT, qint16(0));
     }
 
     void requests_data()
