@@ -14,33 +14,14 @@ bool HostClient::connectTo(quint16 port, int timeoutMs)
     return m_socket.state() == QAbstractSocket::ConnectedState;
 }
 
-void HostClient::send(const QByteArray &request)
-{
-    m_socket.write(request);
-    m_socket.flush();
-}
-
 QByteArray HostClient::receive(qsizetype atLeast, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
+    // A negative atLeast never suffices: it waits the whole time.
+    for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QTest::qWait(5)) {
         m_received += m_socket.readAll();
-        if (m_received.size() >= atLeast)
+        if (atLeast >= 0 && m_received.size() >= atLeast)
             break;
-        QTest::qWait(5);
     }
     m_received += m_socket.readAll();
     return std::exchange(m_received, {});
-}
-
-QByteArray HostClient::receiveFor(int quietMs)
-{
-    QTest::qWait(quietMs);
-    m_received += m_socket.readAll();
-    return std::exchange(m_received, {});
-}
-
-void HostClient::close()
-{
-    m_socket.disconnectFromHost();
 }

@@ -11,10 +11,8 @@
 
 #include <memory>
 
-/**
- * A started main window on a virtual pad, reached by a host over loopback: the pad model
- * stays in the test's hands to play the customer, and operator dialogs are recorded.
- */
+/// A started main window on a virtual pad, reached by a host over loopback: the pad model
+/// stays in the test's hands to play the customer, and operator dialogs are recorded.
 class PadHarness
 {
 public:

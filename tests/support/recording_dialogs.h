@@ -17,6 +17,6 @@ public:
     }
 
     QStringList messages;
-    QStringList fileDialogs;            ///< "title|filter" of every file dialog shown
-    std::optional<QString> nextFile;    ///< what the next file dialog answers; empty: cancel
+    QStringList fileDialogs;         ///< "title|filter" of every file dialog shown
+    std::optional<QString> nextFile; ///< what the next file dialog answers; empty: cancel
 };

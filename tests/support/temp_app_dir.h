@@ -7,8 +7,8 @@
 class TempAppDir
 {
 public:
-    TempAppDir();
-    explicit TempAppDir(const QString &iniText);
+    TempAppDir() = default;
+    explicit TempAppDir(const QString &iniText) { writeIni(iniText); }
 
     QString path() const { return m_dir.path(); }
     QString iniPath() const { return m_dir.filePath(QStringLiteral("vantrel.ini")); }
@@ -16,7 +16,11 @@ public:
     void writeIni(const QString &iniText) const;
 
     /// A settings file in debug mode that listens on a free loopback port.
-    static QString debugIni(const QString &extra = {});
+    static QString debugIni(const QString &extra = {})
+    {
+        return QStringLiteral("[Local]\nLocalPort=0\n[settings]\ndebugMode=1\ndebugModeOnly=0\n") +
+               extra;
+    }
 
 private:
     QTemporaryDir m_dir;
