@@ -188,21 +188,27 @@ std::optional<QByteArray> wordBytes(const QString &word)
 
 void LineAssembler::append(QByteArrayView bytes)
 {
-    if (m_skippingToLineEnd) {
-        // Complete lines still waiting stay; only the new bytes up to their first LF go.
+    // Line by line, so that a run that grows too long is dropped whole even when its LF
+    // arrives in the same read.
+    while (!bytes.isEmpty()) {
         const qsizetype end = bytes.indexOf('\n');
-        if (end < 0)
-            return;
-        bytes = bytes.sliced(end + 1);
-        m_skippingToLineEnd = false;
-    }
-    m_pending.append(bytes);
-    // Only the unfinished tail can grow without bound; complete lines wait for takeLine().
-    const qsizetype tailStart = m_pending.lastIndexOf('\n') + 1;
-    if (m_pending.size() - tailStart > MaxLineLength) {
-        m_pending.truncate(tailStart);
-        m_skippingToLineEnd = true;
-        ++m_overlongLines;
+        const bool endsLine = end >= 0;
+        const QByteArrayView piece = endsLine ? bytes.first(end + 1) : bytes;
+        bytes = bytes.sliced(piece.size());
+        if (m_skippingToLineEnd) {
+            m_skippingToLineEnd = !endsLine;
+            continue;
+        }
+        const qsizetype lineLength = m_tailLength + piece.size() - (endsLine ? 1 : 0);
+        if (lineLength > MaxLineLength) {
+            m_pending.chop(m_tailLength);
+            m_tailLength = 0;
+            m_skippingToLineEnd = !endsLine;
+            ++m_overlongLines;
+            continue;
+        }
+        m_pending.append(piece);
+        m_tailLength = endsLine ? 0 : m_tailLength + piece.size();
     }
 }
 
@@ -219,6 +225,7 @@ std::optional<QByteArray> LineAssembler::takeLine()
 void LineAssembler::clear()
 {
     m_pending.clear();
+    m_tailLength = 0;
     m_skippingToLineEnd = false;
 }
 

@@ -85,6 +85,7 @@ public:
 
 private:
     QByteArray m_pending;
+    qsizetype m_tailLength = 0; ///< bytes of the unfinished line at the end of m_pending
     bool m_skippingToLineEnd = false;
     int m_overlongLines = 0;
 };
