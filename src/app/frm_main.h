@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -125,6 +126,12 @@ public:
     /// One poll cycle's pause: the event loop keeps running for the poll interval, then
     /// all pending events are handled. Throws PadError once shut-down has begun.
     void pollPause();
+    /**
+     * The capture's wait: up to 59 poll cycles, each a pollPause() followed by @p pollOnce.
+     * True as soon as @p pollOnce reports a captured value; on the 60th cycle logs
+     * @p timeoutLine, shows "padWelcome" and returns false.
+     */
+    bool pollPadUntil(const QString &timeoutLine, const std::function<bool()> &pollOnce);
     /// Start-up step: create the pad driver (the seam's, or the one vantrel.ini names).
     void createPadDevice();
     PadDriver *padDevice() const { return m_padDevice.get(); }

@@ -10,23 +10,17 @@ void frmMain::getCardSwipe()
     try {
         QString track1;
         QString track2;
-        qint16 cycles = 0;
         scrivora_setVar_tracks();
         showPadForm(QStringLiteral("padStart"));
-        for (;;) {
-            pollPause();
-            if (++cycles >= 60) {
-                output_debug(QStringLiteral("Card Swip Timeout"));
-                showPadForm(QStringLiteral("padWelcome"));
-                return;
-            }
+        const bool swiped = pollPadUntil(QStringLiteral("Card Swip Timeout"), [&] {
             qint16 status = 0;
             requirePad(padDevice()).getVar(QStringLiteral("TRACK1"), track1, status);
             if (status != 0)
                 requirePad(padDevice()).getVar(QStringLiteral("TRACK2"), track2, status);
-            if (isPadValueCaptured(track1))
-                break;
-        }
+            return isPadValueCaptured(track1);
+        });
+        if (!swiped)
+            return;
         QString data = track1 + track2;
         QString tag = QStringLiteral("SWIPE");
         QString additionalXML;

@@ -9,21 +9,15 @@ void frmMain::getPinFromPad()
     // Any whole-call failure ends the entry here, silently: the host simply gets no reply.
     try {
         QString pin;
-        qint16 cycles = 0;
         // PIN is not emptied first: whatever the pad holds at the first poll is the entry.
         showPadForm(QStringLiteral("padPin"));
-        for (;;) {
-            pollPause();
-            if (++cycles >= 60) {
-                output_debug(QStringLiteral("PIN Pad Timeout"));
-                showPadForm(QStringLiteral("padWelcome"));
-                return;
-            }
+        const bool entered = pollPadUntil(QStringLiteral("PIN Pad Timeout"), [&] {
             qint16 status = 0;
             requirePad(padDevice()).getVar(QStringLiteral("PIN"), pin, status);
-            if (isPadValueCaptured(pin))
-                break;
-        }
+            return isPadValueCaptured(pin);
+        });
+        if (!entered)
+            return;
         bool remove710 = false;
         pin = pinPadFormatString(pin, remove710);
         if (pin == QLatin1String("0"))

@@ -16,3 +16,18 @@ void frmMain::pollPause()
     if (m_shuttingDown)
         throw PadError("shutting down");
 }
+
+bool frmMain::pollPadUntil(const QString &timeoutLine, const std::function<bool()> &pollOnce)
+{
+    // The counter is tested before the pad is asked: 59 polls, then the time-out.
+    for (qint16 cycles = 1;; ++cycles) {
+        pollPause();
+        if (cycles >= 60) {
+            output_debug(timeoutLine);
+            showPadForm(QStringLiteral("padWelcome"));
+            return false;
+        }
+        if (pollOnce())
+            return true;
+    }
+}

@@ -29,7 +29,6 @@ void frmMain::getSignature(bool &doFtp)
     // Any whole-call failure up to the delivery ends the capture here, silently.
     try {
         QString sigData;
-        qint16 cycles = 0;
         output_debug(QStringLiteral("Get Signature:"));
         const QString path = signatureFilePath();
         const QFileInfo oldFile(path);
@@ -44,18 +43,13 @@ void frmMain::getSignature(bool &doFtp)
         scrivora_setVar_sigcomp();
         scrivora_setVar_total(transTotal);
         showPadForm(QStringLiteral("padSig"));
-        for (;;) {
-            pollPause();
-            if (++cycles >= 60) {
-                output_debug(QStringLiteral("Signature Timeout"));
-                showPadForm(QStringLiteral("padWelcome"));
-                return;
-            }
+        const bool signedNow = pollPadUntil(QStringLiteral("Signature Timeout"), [&] {
             qint16 status = 0;
             requirePad(padDevice()).getVar(QStringLiteral("SIGCOMP"), sigData, status);
-            if (isPadValueCaptured(sigData))
-                break;
-        }
+            return isPadValueCaptured(sigData);
+        });
+        if (!signedNow)
+            return;
         output_debug(QStringLiteral("Saving Signature: doFtp=[") +
                      (doFtp ? QStringLiteral("True") : QStringLiteral("False")) + QLatin1Char(']'));
         scrivora_signature_save(sigData);
