@@ -9,12 +9,9 @@
 #include <QListWidget>
 
 frmMain::frmMain(frmMainSeams seams, QWidget *parent)
-    : QMainWindow(parent),
-      m_dialogs(seams.dialogs),
-      m_padDevice(std::move(seams.padDevice)),
+    : QMainWindow(parent), m_dialogs(seams.dialogs), m_padDevice(std::move(seams.padDevice)),
       m_appDir(seams.appDir.isEmpty() ? QCoreApplication::applicationDirPath() : seams.appDir),
-      m_pollIntervalMs(seams.pollIntervalMs),
-      m_ftpPort(seams.ftpPort)
+      m_pollIntervalMs(seams.pollIntervalMs), m_ftpPort(seams.ftpPort)
 {
     if (!m_dialogs) {
         m_ownDialogs = std::make_unique<WidgetDialogs>(this);

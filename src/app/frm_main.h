@@ -24,11 +24,11 @@ class QTcpSocket;
 /// What a test hands the main window in place of the real surroundings.
 struct frmMainSeams
 {
-    OperatorDialogs *dialogs = nullptr;    ///< not owned; null means the real dialogs
-    std::unique_ptr<PadDriver> padDevice;  ///< null means the driver named in vantrel.ini
-    QString appDir;                        ///< empty means the executable's directory
-    int pollIntervalMs = 1000;             ///< the pause of one poll cycle
-    int ftpPort = 21;                      ///< the FTP server's port
+    OperatorDialogs *dialogs = nullptr;   ///< not owned; null means the real dialogs
+    std::unique_ptr<PadDriver> padDevice; ///< null means the driver named in vantrel.ini
+    QString appDir;                       ///< empty means the executable's directory
+    int pollIntervalMs = 1000;            ///< the pause of one poll cycle
+    int ftpPort = 21;                     ///< the FTP server's port
 };
 
 /**
@@ -174,7 +174,11 @@ private:
 
     // Subsystem-private state: each helper adds below its own marker only.
     // [app]
-    void addTrayIcon(); void removeTrayIcon(); void closeEveryConnection(); bool m_windowClosing = false; bool m_finishedEmitted = false;
+    void addTrayIcon();
+    void removeTrayIcon();
+    void closeEveryConnection();
+    bool m_windowClosing = false;
+    bool m_finishedEmitted = false;
     // [hostlink]
     QTcpSocket *replySocket() const;
     // [pad]

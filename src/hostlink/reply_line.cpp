@@ -20,8 +20,8 @@ bool ReplyLine::send(const QByteArray &bytes)
     while (sent < bytes.size()) {
         // No SIGPIPE when the host has gone entirely; a reply is small enough for the
         // socket buffer, so a full buffer means the host has stopped reading.
-        const ssize_t n = ::send(m_descriptor, bytes.constData() + sent, size_t(bytes.size() - sent),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(m_descriptor, bytes.constData() + sent,
+                                 size_t(bytes.size() - sent), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -22,7 +22,8 @@ int iniReadValue(const QString &location, const QString &section, const QString 
                  const QString &typeLetter, const QVariant &defaultValue, bool &value);
 
 /// Hive handles for the registry abbreviations; a plain file location classifies as 1.
-enum RegistryHive : qint32 {
+enum RegistryHive : qint32
+{
     HiveClassesRoot = qint32(0x80000000u),
     HiveCurrentUser = qint32(0x80000001u),
     HiveLocalMachine = qint32(0x80000002u),
