@@ -1,4 +1,5 @@
 #include "app/frm_main.h"
+#include "app/headless_diagnostics.h"
 #include "app/unix_signals.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    installHeadlessDiagnosticsFilter(argc, argv);
     QApplication app(argc, argv);
     // The window is hidden most of the time; only shut-down ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
