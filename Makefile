@@ -8,7 +8,12 @@ DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-to
 .PHONY: run test build configure deps asan clean
 
 run: build
-	cd build/$(PRESET)/bin && ./scrivora
+	@cd build/$(PRESET)/bin && \
+	if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
+		echo "No display: running offscreen, the operator's view goes to standard error." >&2; \
+		export QT_QPA_PLATFORM=offscreen; \
+	fi; \
+	./scrivora
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
