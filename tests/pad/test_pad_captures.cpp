@@ -7,7 +7,9 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTest>
+
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace {
 
@@ -145,6 +147,8 @@ private slots:
         row("PIN timeout", Pin, "", 59, "padWelcome", {}, {"PIN Pad Timeout"});
         row("signature timeout", Charge, "", 59, "padWelcome", {}, {"Signature Timeout"});
         row("swipe failure", Swipe, "fail", 2, "padStart", {}, {});
+        // The host resets its connection first: the reply fails and the track lines never come.
+        row("swipe, host gone", Swipe, "card, host gone", 3, "padStart", {}, {});
         row("PIN failure", Pin, "fail", 2, "padPin", {}, {});
         row("signature failure", Charge, "fail", 2, "padSig", {}, {});
     }
@@ -164,10 +168,18 @@ private slots:
         pad.setReadStatus(QStringLiteral("TRACK1"), track1Status);
         const QString polled = request == Swipe ? "TRACK1" : request == Pin ? "PIN" : "SIGCOMP";
         pad.atRead(polled, polls, [&] {
-            customer == "fail"   ? throw PadError("link lost")
-            : customer == "card" ? pad.swipeSampleCard()
-                                 : pad.enterPin(customer);
+            customer == "fail"            ? throw PadError("link lost")
+            : customer.startsWith("card") ? pad.swipeSampleCard()
+                                          : pad.enterPin(customer);
         });
+        if (customer == "card, host gone")
+            pad.atRead(polled, polls - 1, [&] {
+                const linger reset{1, 0};
+                QTcpSocket &host = harness->host.socket();
+                ::setsockopt(int(host.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
+                             sizeof reset);
+                host.abort();
+            });
         harness->host.send(request);
         QTRY_VERIFY_WITH_TIMEOUT(pad.readCount(polled) >= polls && pad.currentForm() == form,
                                  CaptureMs);
