@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/frm_main.h"
-#include "pad/pad_driver.h"
 
 #include <exception>
 
@@ -21,12 +20,4 @@ template <typename Call> bool runGuarded(frmMain &window, Call &&call)
         window.appendStatusLine(QString::fromLocal8Bit(error.what()));
         return false;
     }
-}
-
-/// The program's pad driver; a missing one fails the call as a whole, like a missing driver.
-inline PadDriver &requirePad(const frmMain &window)
-{
-    if (!window.padDevice())
-        throw PadError("No pad driver is loaded");
-    return *window.padDevice();
 }

@@ -1,6 +1,7 @@
 #include "app/frm_main.h"
 
 #include "app/guarded_call.h"
+#include "pad/pad_access.h"
 
 #include <QAction>
 
@@ -11,12 +12,12 @@
 void frmMain::onConnect()
 {
     qint16 status = 0;
-    if (!runGuarded(*this, [&] { requirePad(*this).openPort(0, 0, status); }))
+    if (!runGuarded(*this, [&] { requirePad(padDevice()).openPort(0, 0, status); }))
         status = 0;
     if (status != 1) {
         showMessage(QStringLiteral("Error Opening Signature Pad Comm Port.  Error (") +
                     QString::number(status) + QStringLiteral(")"));
-        runGuarded(*this, [&] { requirePad(*this).closePort(); });
+        runGuarded(*this, [&] { requirePad(padDevice()).closePort(); });
     }
     mnuConnect->setEnabled(false);
     mnuDisconnect->setEnabled(true);
@@ -26,12 +27,12 @@ void frmMain::onConnect()
 void frmMain::onDisconnect()
 {
     bool open = false;
-    runGuarded(*this, [&] { requirePad(*this).isPortOpen(open); });
+    runGuarded(*this, [&] { requirePad(padDevice()).isPortOpen(open); });
     if (open) {
         runGuarded(*this, [&] { showPadForm(QStringLiteral("padDisconnect")); });
-        runGuarded(*this, [&] { requirePad(*this).closePort(); });
+        runGuarded(*this, [&] { requirePad(padDevice()).closePort(); });
         bool stillOpen = false;
-        runGuarded(*this, [&] { requirePad(*this).isPortOpen(stillOpen); });
+        runGuarded(*this, [&] { requirePad(padDevice()).isPortOpen(stillOpen); });
         if (stillOpen)
             showMessage(QStringLiteral("Error Closing Signature Pad Comm Port."));
     }

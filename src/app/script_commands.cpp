@@ -2,6 +2,7 @@
 
 #include "app/guarded_call.h"
 #include "app/operator_dialogs.h"
+#include "pad/pad_access.h"
 
 #include <QChar>
 
@@ -32,10 +33,10 @@ void frmMain::onScriptLoad()
     const QString scriptName = QStringLiteral("AUTORUN");
     // A load that fails as a whole leaves the status at 0: the script counts as not loaded.
     qint16 status = 0;
-    skipOnFailure([&] { requirePad(*this).loadScript(1, scriptName, *path, 38400, status); });
+    skipOnFailure([&] { requirePad(padDevice()).loadScript(1, scriptName, *path, 38400, status); });
     if (status == 1) {
         qint16 runStatus = 0;
-        skipOnFailure([&] { requirePad(*this).runScript(scriptName, QString(), runStatus); });
+        skipOnFailure([&] { requirePad(padDevice()).runScript(scriptName, QString(), runStatus); });
         return;
     }
     showMessage(QStringLiteral("Error Loading Script"));

@@ -20,7 +20,9 @@ bool HostConnection::accept(qintptr requestId)
     return true;
 }
 
-QString HostConnection::readRequest()
+QString peerAddressText(const QTcpSocket *connection)
 {
-    return QString::fromLatin1(read(MaxRequestBytes));
+    if (auto *host = qobject_cast<const HostConnection *>(connection))
+        return host->peerAddressText();
+    return connection ? hostAddressText(connection->peerAddress()) : QString();
 }

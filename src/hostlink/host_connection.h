@@ -14,6 +14,9 @@ inline constexpr qint64 MaxRequestBytes = 64 * 1024;
 /// An address as the log shows it: IPv4 peers in dotted form, even when mapped into IPv6.
 QString hostAddressText(const QHostAddress &address);
 
+/// The peer of @p connection as the log shows it, also after the peer has closed.
+QString peerAddressText(const QTcpSocket *connection);
+
 /**
  * One accepted host connection. It remembers its peer's address, because the socket
  * forgets it as soon as the peer has closed and the close is logged only afterwards.
@@ -29,8 +32,6 @@ public:
     bool accept(qintptr requestId);
     /// The peer's address as it was when the connection was accepted.
     QString peerAddressText() const { return m_peerAddress; }
-    /// At most MaxRequestBytes of the waiting bytes, one character per byte.
-    QString readRequest();
     /// The handle that still reaches a host which has closed only its sending side.
     std::shared_ptr<ReplyLine> replyLine() const { return m_replyLine; }
 

@@ -32,13 +32,6 @@ qint16 highestSlot(const std::map<qint16, QPointer<QTcpSocket>> &connections)
     return connections.empty() ? 0 : connections.rbegin()->first;
 }
 
-QString peerOf(QTcpSocket *connection)
-{
-    if (auto *host = qobject_cast<HostConnection *>(connection))
-        return host->peerAddressText();
-    return connection ? hostAddressText(connection->peerAddress()) : QString();
-}
-
 } // namespace
 
 bool frmMain::startListening()
@@ -124,7 +117,7 @@ void frmMain::onConnectionClosed(qint16 slot)
         onRequestData(slot);
     if (!stillInSlot())
         return;
-    output_debug(QStringLiteral("Connection closed: ") + peerOf(connection));
+    output_debug(QStringLiteral("Connection closed: ") + peerAddressText(connection));
     if (connection) {
         connection->disconnect(this);
         connection->close();

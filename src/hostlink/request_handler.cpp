@@ -185,9 +185,7 @@ void frmMain::onRequestData(qint16 slot)
     QPointer<QTcpSocket> connection = found->second;
     AnsweringScope answering(m_answering, connection);
     try {
-        const QString peer = qobject_cast<HostConnection *>(connection)
-                                 ? qobject_cast<HostConnection *>(connection)->peerAddressText()
-                                 : hostAddressText(connection->peerAddress());
+        const QString peer = peerAddressText(connection);
         const QString requestText = QString::fromLatin1(connection->read(MaxRequestBytes));
         // Whatever waits beyond one read is the next request; queued now so that it comes
         // before a close that may follow it.
@@ -195,11 +193,8 @@ void frmMain::onRequestData(qint16 slot)
             QMetaObject::invokeMethod(
                 this, [this, slot] { onRequestData(slot); }, Qt::QueuedConnection);
         handleRequest(*this, requestText, peer);
-    } catch (const std::exception &) {
-        statusMsg = QStringLiteral("Error in DataArrival");
-        output_debug(statusMsg);
     } catch (...) {
-        // Nothing may leave an event handler; any other failure is reported the same way.
+        // Nothing may leave an event handler: every failure is reported the same way.
         statusMsg = QStringLiteral("Error in DataArrival");
         output_debug(statusMsg);
     }
