@@ -5,7 +5,6 @@
 
 #include <QTcpSocket>
 
-#include <exception>
 
 namespace {
 
