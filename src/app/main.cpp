@@ -1,6 +1,7 @@
-#include "app/frm_main.h"
 #include "app/headless_diagnostics.h"
-#include "app/unix_signals.h"
+#include "app/scrivora_app.h"
+#include "hostlink/host_server.h"
+#include "service/unix_signals.h"
 
 #include <QApplication>
 
@@ -12,18 +13,19 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // The window is hidden most of the time; only shut-down ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    raiseOpenFileLimit();
 
     UnixSignalWatcher terminationSignals;
-    frmMain window;
+    ScrivoraApp scrivora;
     std::optional<int> finishedWith;
-    QObject::connect(&window, &frmMain::finished, &app, [&finishedWith](int exitStatus) {
+    QObject::connect(&scrivora, &ScrivoraApp::finished, &app, [&finishedWith](int exitStatus) {
         finishedWith = exitStatus;
         QCoreApplication::exit(exitStatus);
     });
-    QObject::connect(&terminationSignals, &UnixSignalWatcher::terminationRequested, &window,
-                     &frmMain::shutDown);
+    QObject::connect(&terminationSignals, &UnixSignalWatcher::terminationRequested, &scrivora,
+                     &ScrivoraApp::shutDown);
 
-    window.onWindowLoad();
+    scrivora.start();
     // Shut-down may already have run during start-up (no listener, or a signal meanwhile).
     if (finishedWith)
         return *finishedWith;

@@ -285,6 +285,19 @@ void FtpClient::timerFired()
     collectFinished();
 }
 
+void FtpClient::abort()
+{
+    if (!m_easy)
+        return;
+    curl_multi_remove_handle(multiOf(m_multi), easyOf(m_easy));
+    curl_easy_cleanup(easyOf(m_easy));
+    m_easy = nullptr;
+    m_upload.close();
+    m_timer->stop();
+    m_succeeded = false;
+    m_lastError = QStringLiteral("aborted");
+}
+
 void FtpClient::collectFinished()
 {
     int queued = 0;

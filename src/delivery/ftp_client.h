@@ -74,6 +74,8 @@ public:
      * @throws FtpError for any other text, or while an operation still runs.
      */
     void execute(const QString &operation);
+    /// Ends the running operation at once, without a word to the server; a failed transfer.
+    void abort();
     /// True while the last started operation runs.
     bool stillExecuting() const { return m_easy != nullptr; }
     /// The code of the server's last answer in the running or last operation, leaving out

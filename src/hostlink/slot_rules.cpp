@@ -16,12 +16,12 @@ std::optional<quint16> parseListenPort(const QString &text)
     return quint16(port);
 }
 
-qint16 slotForNewConnection(qint16 wanted, const std::set<qint16> &occupied)
+qint16 slotForNewConnection(qint16 wanted, const std::function<bool(qint16)> &isOccupied)
 {
-    if (wanted >= 1 && !occupied.count(wanted))
+    if (wanted >= 1 && !isOccupied(wanted))
         return wanted;
     qint16 slot = 1;
-    while (occupied.count(slot))
+    while (isOccupied(slot))
         ++slot;
     return slot;
 }

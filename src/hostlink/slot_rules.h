@@ -2,8 +2,8 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
-#include <set>
 
 /**
  * The port number that the LocalPort setting names: decimal digits only, leading zeros
@@ -16,4 +16,4 @@ std::optional<quint16> parseListenPort(const QString &text);
  * free, else the lowest free slot from 1 up. A slot stays occupied until its close has
  * been handled, so out-of-order closes never put two connections into one slot.
  */
-qint16 slotForNewConnection(qint16 wanted, const std::set<qint16> &occupied);
+qint16 slotForNewConnection(qint16 wanted, const std::function<bool(qint16)> &isOccupied);

@@ -2,25 +2,16 @@
 
 #include "pad/serial_pad_driver.h"
 #include "pad/virtual_pad_driver.h"
-#include "settings/ini_reader.h"
 
-std::unique_ptr<PadDriver> createPadDriver(const QString &iniFile)
+std::unique_ptr<PadDriver> createPadDriver(const QString &driverName, const QString &device)
 {
-    QString driver;
-    iniReadValue(iniFile, QStringLiteral("pad"), QStringLiteral("Driver"), QStringLiteral("S"),
-                 QStringLiteral("virtual"), driver);
-    driver = driver.trimmed().toLower();
-    if (driver.isEmpty() || driver == QLatin1String("virtual"))
+    if (driverName.isEmpty() || driverName == QLatin1String("virtual"))
         return std::make_unique<VirtualPadDriver>();
-    if (driver == QLatin1String("serial")) {
-        QString device;
-        iniReadValue(iniFile, QStringLiteral("pad"), QStringLiteral("Device"), QStringLiteral("S"),
-                     QString(), device);
-        // A missing device name is found out at connect, where the operator sees the status.
-        return std::make_unique<SerialPadDriver>(device.trimmed());
-    }
+    // A missing device name is found out at connect, where the operator sees the status.
+    if (driverName == QLatin1String("serial"))
+        return std::make_unique<SerialPadDriver>(device);
     return std::make_unique<UnavailablePadDriver>(
-        QStringLiteral("unknown pad driver \"%1\" in section [pad]").arg(driver));
+        QStringLiteral("unknown pad driver \"%1\" in section [pad]").arg(driverName));
 }
 
 void UnavailablePadDriver::openPort(int, int, qint16 &status)

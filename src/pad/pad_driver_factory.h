@@ -6,12 +6,12 @@
 #include <utility>
 
 /**
- * The pad driver that the optional section [pad] of @p iniFile names with Driver=: the
- * built-in virtual pad when the section or the key is missing or says "virtual". Any other
- * value is a settings mistake: the result is an UnavailablePadDriver, whose failed open
- * the operator sees at connect.
+ * The pad driver named by @p driverName (the [pad] Driver= setting, lower-case): the
+ * built-in virtual pad for "virtual", the serial pad on @p device for "serial". Any other
+ * name is a settings mistake: the result is an UnavailablePadDriver, whose failed open the
+ * operator sees at connect.
  */
-std::unique_ptr<PadDriver> createPadDriver(const QString &iniFile);
+std::unique_ptr<PadDriver> createPadDriver(const QString &driverName, const QString &device);
 
 /**
  * Stands in for a pad driver that cannot be made: the port never opens (status -1), it

@@ -1,6 +1,8 @@
 #include "pad/serial_pad_driver.h"
 
-#include "delivery/signature_image.h"
+#include "pad/serial_line.h"
+
+#include "signature/signature_image.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -236,17 +238,9 @@ qint16 SerialPadDriver::greet(const QDeadlineTimer &deadline)
 
 bool SerialPadDriver::openDevice()
 {
-    m_port = std::make_unique<QSerialPort>();
-    m_port->setPortName(m_devicePath);
-    if (!m_port->open(QIODevice::ReadWrite)) {
-        m_port.reset();
+    m_port = openPadSerialLine(m_devicePath);
+    if (!m_port)
         return false;
-    }
-    m_port->setBaudRate(QSerialPort::Baud115200);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
     discardInput();
     return true;
 }

@@ -1,6 +1,6 @@
 #include "pad/virtual_pad_driver.h"
 
-#include "delivery/signature_image.h"
+#include "signature/signature_image.h"
 
 #include <utility>
 

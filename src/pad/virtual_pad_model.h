@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/signature_image.h"
+#include "signature/signature_image.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -2,41 +2,21 @@
 
 #include "control_commands.h"
 #include "pad/virtual_pad_model.h"
-#include "pad/virtual_pad_window.h"
 #include "pad_line.h"
 #include "pad_link_server.h"
+#include "service/unix_signals.h"
+#include "ui/virtual_pad_window.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
-}
-
-/// SIGTERM and SIGINT end the event loop, so the symlink is removed on the way out.
-void quitOnTerminationSignals(QCoreApplication &app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGTERM, onTerminationSignal);
-    std::signal(SIGINT, onTerminationSignal);
-}
 
 void printLine(std::FILE *stream, const QString &line)
 {
@@ -135,7 +115,10 @@ int main(int argc, char *argv[])
                      });
     QObject::connect(&commands, &ControlCommands::quitRequested, app.get(),
                      &QCoreApplication::quit);
-    quitOnTerminationSignals(*app);
+    // SIGTERM and SIGINT end the event loop, so the symlink is removed on the way out.
+    UnixSignalWatcher terminationSignals;
+    QObject::connect(&terminationSignals, &UnixSignalWatcher::terminationRequested, app.get(),
+                     &QCoreApplication::quit);
     readCommands(*app, commands);
 
     std::unique_ptr<VirtualPadWindow> window;

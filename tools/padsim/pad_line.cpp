@@ -1,5 +1,7 @@
 #include "pad_line.h"
 
+#include "pad/serial_line.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
@@ -104,17 +106,12 @@ void PtyLine::readAvailable()
 
 std::unique_ptr<DeviceLine> DeviceLine::create(const QString &devicePath, QString &error)
 {
-    auto port = std::make_unique<QSerialPort>();
-    port->setPortName(devicePath);
-    if (!port->open(QIODevice::ReadWrite)) {
-        error = QStringLiteral("cannot open %1: %2").arg(devicePath, port->errorString());
+    QString why;
+    std::unique_ptr<QSerialPort> port = openPadSerialLine(devicePath, &why);
+    if (!port) {
+        error = QStringLiteral("cannot open %1: %2").arg(devicePath, why);
         return nullptr;
     }
-    port->setBaudRate(QSerialPort::Baud115200);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
-    port->setFlowControl(QSerialPort::NoFlowControl);
     return std::unique_ptr<DeviceLine>(new DeviceLine(std::move(port)));
 }
 

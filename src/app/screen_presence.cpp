@@ -1,9 +1,0 @@
-#include "app/screen_presence.h"
-
-#include <QGuiApplication>
-
-bool platformHasScreen()
-{
-    const QString platform = QGuiApplication::platformName();
-    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-}

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <sys/socket.h>
+
+class OperatorSink;
+class QSocketNotifier;
+class QTimer;
+
+/// The most bytes one read takes from a connection; what waits beyond is the next request.
+inline constexpr qsizetype MaxRequestBytes = 64 * 1024;
+/// Unsent replies the program holds for one connection before it gives the connection up.
+inline constexpr qsizetype MaxPendingReplyBytes = 1024 * 1024;
+
+/// An address as the log shows it: IPv4 peers in dotted form, even when mapped into IPv6.
+QString hostAddressText(const QHostAddress &address);
+
+/**
+ * One accepted host connection: its descriptor, its peer and the reply bytes the socket has
+ * not taken yet. Handed to the request handler so that it can name the peer.
+ */
+class HostConnection
+{
+public:
+    HostConnection(int descriptor, quint64 serial, const sockaddr_storage &peer);
+    ~HostConnection();
+    HostConnection(const HostConnection &) = delete;
+    HostConnection &operator=(const HostConnection &) = delete;
+
+    /// The request id under which the connection was accepted: its descriptor then.
+    int requestId() const { return m_requestId; }
+    /// The peer's address, as it was when the connection was accepted.
+    QString peerAddressText() const;
+    bool isOpen() const { return m_descriptor >= 0; }
+
+private:
+    friend class HostServer;
+
+    int m_descriptor;
+    int m_requestId;
+    quint64 m_serial;
+    sockaddr_storage m_peer;
+    qint16 m_slot = 0;
+    QByteArray m_pending;
+    bool m_watchingWrites = false;
+};
+
+/**
+ * The host link: slot 0 listens, slots 1 and up carry accepted host connections.
+ *
+ * It counts the open connections in socketCT, remembers the request id of the latest
+ * accepted connection, hands every read of a connection (at most MaxRequestBytes) to the
+ * request handler at once, and sends replies by the reply-slot rule: to slot socketCT,
+ * or, when that slot is gone, to the connection whose request is being answered.
+ *
+ * All sockets are non-blocking and watched through one epoll set on the Qt event loop, so
+ * a request that arrives while another request's handler waits inside the event loop is
+ * handled right there, innermost first. A connection whose close has been handled is gone:
+ * a reply to it is a send failure.
+ */
+class HostServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using RequestHandler =
+        std::function<void(const QString &request, const HostConnection &connection)>;
+
+    explicit HostServer(OperatorSink &log, QObject *parent = nullptr);
+    ~HostServer() override;
+
+    /// Who handles each request; it must not throw.
+    void setRequestHandler(RequestHandler handler) { m_handler = std::move(handler); }
+
+    /**
+     * Binds @p address:@p port and listens with the system's largest backlog. Connections
+     * wait in the backlog until startAccepting(). False, with errorString() set, when the
+     * address cannot be listened on.
+     */
+    bool listen(const QHostAddress &address, quint16 port);
+    /// From now on waiting connections are accepted.
+    void startAccepting();
+    bool isListening() const { return m_listenDescriptor >= 0; }
+    QString errorString() const { return m_error; }
+    QHostAddress serverAddress() const { return m_address; }
+    quint16 serverPort() const { return m_port; }
+
+    /// Open host connections; also the slot of the next accept and of every reply.
+    qint16 socketCT() const { return m_socketCT; }
+    /// The request id of the latest accepted connection, in decimal.
+    QString lastRequestID() const
+    {
+        return m_lastRequestId < 0 ? QString() : QString::number(m_lastRequestId);
+    }
+
+    /**
+     * Sends @p reply by the reply-slot rule, without waiting: what the socket does not take
+     * at once is queued for that connection. False when no open connection can take it.
+     */
+    bool send(const QByteArray &reply);
+
+    /// Stops listening and drops every connection without a word to the hosts.
+    void closeAll();
+
+signals:
+    /// The number of open host connections changed.
+    void connectionCountChanged(int count);
+
+private:
+    using ConnectionPtr = std::shared_ptr<HostConnection>;
+
+    void onEvents();
+    void acceptWaiting();
+    void onConnectionRequest(qint16 slot, int descriptor, const sockaddr_storage &peer);
+    void onConnectionClosed(qint16 slot);
+    void readFrom(const ConnectionPtr &connection);
+    void writePending(const ConnectionPtr &connection);
+    bool sendTo(const ConnectionPtr &connection, const QByteArray &bytes);
+    void watchWrites(HostConnection &connection, bool on);
+    void dropConnection(HostConnection &connection);
+    ConnectionPtr replyTarget() const;
+    void pauseAccepting();
+
+    OperatorSink &m_log;
+    RequestHandler m_handler;
+    int m_epoll = -1;
+    int m_listenDescriptor = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_acceptPause = nullptr;
+    bool m_accepting = false;
+    QHostAddress m_address;
+    quint16 m_port = 0;
+    QString m_error;
+
+    qint16 m_socketCT = 0;
+    int m_lastRequestId = -1;
+    quint64 m_nextSerial = 1;
+    std::map<qint16, ConnectionPtr> m_slots;
+    std::map<quint64, ConnectionPtr> m_bySerial;
+    /// The connections whose requests are being handled, innermost last.
+    std::vector<ConnectionPtr> m_answering;
+    QByteArray m_readBuffer;
+};
+
+/// Raises the soft limit of open descriptors to the hard limit, so many hosts fit.
+void raiseOpenFileLimit();

@@ -1,0 +1,186 @@
+#include "service/request_dispatcher.h"
+
+#include "hostlink/failure_path.h"
+#include "hostlink/host_replier.h"
+#include "hostlink/host_request.h"
+#include "hostlink/host_server.h"
+#include "service/captures.h"
+#include "service/operator_log.h"
+#include "service/pad_forms.h"
+#include "service/transaction_record.h"
+#include "settings/settings.h"
+
+/// What one request has said so far; it starts afresh with every request.
+struct RequestDispatcher::RequestState
+{
+    bool totalSet = false;
+    bool verified = false;
+    bool doFtp = false;
+    QString strVal;
+};
+
+RequestDispatcher::RequestDispatcher(TransactionRecord &record, PadForms &forms,
+                                     Captures &captures, HostReplier &replier, OperatorLog &log,
+                                     const HostServer &server)
+    : m_record(record), m_forms(forms), m_captures(captures), m_replier(replier), m_log(log),
+      m_server(server)
+{
+}
+
+bool RequestDispatcher::isValidJobId(const QString &jobId)
+{
+    if (jobId.size() > MaxJobIdLength || jobId == QLatin1String(".") ||
+        jobId == QLatin1String(".."))
+        return false;
+    for (const QChar character : jobId) {
+        const char16_t code = character.unicode();
+        if (code < 0x20 || code == 0x7f || code == u'/')
+            return false;
+    }
+    return true;
+}
+
+void RequestDispatcher::onRequestData(const QString &requestText, const HostConnection &from)
+{
+    // Nothing may leave an event handler: every failure is reported the same way.
+    if (runCatchAll([&] { handleRequest(requestText, from); })) {
+        m_log.setStatusMsg(QStringLiteral("Error in DataArrival"));
+        m_log.output_debug(m_log.statusMsg());
+    }
+}
+
+void RequestDispatcher::handleRequest(const QString &requestText, const HostConnection &from)
+{
+    if (m_log.isDebugMode()) {
+        m_log.output_debug(QStringLiteral("Received: ") + requestText + QStringLiteral(" from ") +
+                           from.peerAddressText() + QLatin1Char('(') + m_server.lastRequestID() +
+                           QLatin1Char(')'));
+        m_log.output_debug(QStringLiteral("Length: ") + QString::number(requestText.size()));
+    }
+    RequestState state;
+    for (const QString &piece : requestPieces(requestText)) {
+        const std::optional<RequestItem> item = parseRequestItem(piece);
+        if (!item) {
+            m_log.setStatusMsg(QStringLiteral("Error in DataArrival"));
+            m_log.output_debug(m_log.statusMsg());
+            return;
+        }
+        if (applyItem(*item, state) == AfterItem::EndRequest)
+            return;
+    }
+    dispatch(state);
+}
+
+void RequestDispatcher::sendError(const QString &message)
+{
+    QString data = message;
+    QString tag = QStringLiteral("ERROR");
+    QString additionalXML;
+    m_replier.return_xml(data, tag, additionalXML);
+}
+
+void RequestDispatcher::applyUnique(const QString &value)
+{
+    // A job id names the signature file: one that could leave the folder is never taken.
+    if (!isValidJobId(value)) {
+        sendError(QStringLiteral("Invalid job id"));
+        return;
+    }
+    if (m_record.transID.isEmpty() || m_record.transID == value) {
+        m_record.transID = value;
+        return;
+    }
+    m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value +
+                       QStringLiteral(" transID: ") + m_record.transID);
+    sendError(QStringLiteral("Transaction in progress for job ") + m_record.transID);
+}
+
+RequestDispatcher::AfterItem RequestDispatcher::applyItem(const RequestItem &item,
+                                                          RequestState &state)
+{
+    const QString &key = item.key;
+    const QString &value = item.value;
+    if (key == QLatin1String("ABORT")) {
+        if (value != QLatin1String("TRUE"))
+            return AfterItem::NextItem;
+        m_forms.scrivora_clear_padvars();
+        m_forms.showPadForm(QStringLiteral("padWelcome"));
+        return AfterItem::EndRequest;
+    }
+    if (key == QLatin1String("TRANS")) {
+        m_record.transType = value;
+    } else if (key == QLatin1String("TOTAL")) {
+        state.strVal = value;
+        m_record.transTotal = value;
+        state.totalSet = true;
+    } else if (key == QLatin1String("UNIQU")) {
+        state.strVal = value;
+        applyUnique(value);
+    } else if (key == QLatin1String("NAME")) {
+        m_record.custName = value;
+    } else if (key == QLatin1String("ACCOU")) {
+        m_record.custAcct = value;
+    } else if (key == QLatin1String("VERIF")) {
+        state.strVal = value;
+        if (latin1Upper(value) == QLatin1String("GOOD")) {
+            m_log.output_debug(QStringLiteral("verify good"));
+            state.verified = true;
+        }
+    } else if (key == QLatin1String("PINPD")) {
+        state.strVal = value;
+        if (latin1Upper(value) == QLatin1String("TRUE")) {
+            m_captures.getPinFromPad();
+            return AfterItem::EndRequest;
+        }
+    } else if (key == QLatin1String("DOFTP")) {
+        state.strVal = value;
+        state.doFtp = value == QLatin1String("Y");
+    }
+    return AfterItem::NextItem;
+}
+
+void RequestDispatcher::dispatch(RequestState &state)
+{
+    // A copy: a request handled during a capture may change the record meanwhile.
+    const QString type = m_record.transType;
+    if (type == QLatin1String("CC"))
+        dispatchCard(state);
+    else if (type == QLatin1String("CH"))
+        dispatchCharge(state);
+}
+
+void RequestDispatcher::dispatchCard(RequestState &state)
+{
+    if (m_record.isOpen() && state.totalSet)
+        m_captures.getCardSwipe();
+    if (!state.verified)
+        return;
+    m_log.output_debug(QStringLiteral("verified 1: ") + state.strVal +
+                       QStringLiteral(" transID: ") + m_record.transID);
+    if (!m_record.isOpen()) {
+        sendError(QStringLiteral("transID not set when getSignature"));
+        return;
+    }
+    m_log.output_debug(QStringLiteral("verified 2: ") + state.strVal +
+                       QStringLiteral(" transID: ") + m_record.transID);
+    m_forms.scrivora_setVar_account(QStringLiteral("XXXXXXXXXXXXXXXX"));
+    m_captures.getSignature(state.doFtp);
+}
+
+void RequestDispatcher::dispatchCharge(RequestState &state)
+{
+    if (m_log.isDebugMode())
+        m_log.output_debug(QStringLiteral("CH: totalSet=[") + trueFalseWord(state.totalSet) +
+                           QStringLiteral("] transID=[") + m_record.transID +
+                           QStringLiteral("] custAcct=[") + m_record.custAcct +
+                           QStringLiteral("] custName=[") + m_record.custName +
+                           QStringLiteral("]"));
+    if (!m_record.isOpen() || !state.totalSet)
+        return;
+    // Copies, for the same reason as in dispatch.
+    const QString name = m_record.custName;
+    const QString account = m_record.custAcct;
+    m_forms.scrivora_setVar_fullname(name);
+    m_forms.scrivora_setVar_account(account);
+    m_captures.getSignature(state.doFtp);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+
+class Captures;
+class HostConnection;
+class HostReplier;
+class HostServer;
+class OperatorLog;
+class PadForms;
+struct RequestItem;
+struct TransactionRecord;
+
+/**
+ * The host protocol's front end: reads each request as ";"-separated key=value items,
+ * applies them to the transaction record, and starts the captures that the stored
+ * transaction type calls for. Protocol errors are answered here with an ERROR reply; every
+ * other failure ends the request with the status "Error in DataArrival".
+ */
+class RequestDispatcher
+{
+public:
+    /// The longest job id that can still name a file.
+    static constexpr int MaxJobIdLength = 100;
+
+    RequestDispatcher(TransactionRecord &record, PadForms &forms, Captures &captures,
+                      HostReplier &replier, OperatorLog &log, const HostServer &server);
+
+    /// Handles @p requestText, everything that one read of @p from delivered.
+    void onRequestData(const QString &requestText, const HostConnection &from);
+
+    /// False for a job id that could name a file outside the application folder.
+    static bool isValidJobId(const QString &jobId);
+
+private:
+    struct RequestState;
+    enum class AfterItem
+    {
+        NextItem,
+        EndRequest
+    };
+
+    void handleRequest(const QString &requestText, const HostConnection &from);
+    AfterItem applyItem(const RequestItem &item, RequestState &state);
+    void applyUnique(const QString &value);
+    void dispatch(RequestState &state);
+    void dispatchCard(RequestState &state);
+    void dispatchCharge(RequestState &state);
+    void sendError(const QString &message);
+
+    TransactionRecord &m_record;
+    PadForms &m_forms;
+    Captures &m_captures;
+    HostReplier &m_replier;
+    OperatorLog &m_log;
+    const HostServer &m_server;
+};

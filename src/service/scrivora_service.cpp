@@ -1,0 +1,119 @@
+#include "service/scrivora_service.h"
+
+#include "delivery/ftp_client.h"
+#include "delivery/signature_delivery.h"
+#include "hostlink/host_replier.h"
+#include "hostlink/host_server.h"
+#include "hostlink/slot_rules.h"
+#include "service/capture_runner.h"
+#include "service/captures.h"
+#include "service/operator_commands.h"
+#include "service/operator_log.h"
+#include "service/pad_forms.h"
+#include "service/poll_pause.h"
+#include "service/request_dispatcher.h"
+
+ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject *parent)
+    : QObject(parent), m_settings(std::move(settings)), m_appDir(seams.appDir)
+{
+    PollPause *pause = seams.pause;
+    if (!pause) {
+        m_ownPause = std::make_unique<EventLoopPause>();
+        pause = m_ownPause.get();
+    }
+    m_log = std::make_unique<OperatorLog>(*seams.dialogs);
+    m_hostServer = std::make_unique<HostServer>(*m_log);
+    m_replier = std::make_unique<HostReplier>(*m_hostServer, *m_log);
+    m_forms = std::make_unique<PadForms>(seams.pad, *m_log, m_record);
+    m_runner = std::make_unique<CaptureRunner>(*pause, *m_log, *m_forms);
+    m_inet = std::make_unique<FtpClient>();
+    connect(m_inet.get(), &FtpClient::progressed, this, [this] { m_runner->wakeUpload(); });
+
+    DeliveryContext delivery;
+    delivery.pad = seams.pad;
+    delivery.replier = m_replier.get();
+    delivery.log = m_log.get();
+    delivery.inet = m_inet.get();
+    delivery.appDir = m_appDir;
+    delivery.iniFile = m_settings.iniFile;
+    delivery.ftpPort = seams.ftpPort;
+    delivery.waitTurn = [this] { m_runner->uploadTurn(); };
+    m_delivery = std::make_unique<SignatureDelivery>(std::move(delivery));
+
+    CaptureContext captures;
+    captures.pad = seams.pad;
+    captures.log = m_log.get();
+    captures.forms = m_forms.get();
+    captures.runner = m_runner.get();
+    captures.replier = m_replier.get();
+    captures.delivery = m_delivery.get();
+    captures.record = &m_record;
+    m_captures = std::make_unique<Captures>(captures);
+
+    m_dispatcher = std::make_unique<RequestDispatcher>(m_record, *m_forms, *m_captures,
+                                                       *m_replier, *m_log, *m_hostServer);
+    m_hostServer->setRequestHandler(
+        [this](const QString &request, const HostConnection &from) {
+            m_dispatcher->onRequestData(request, from);
+        });
+    m_commands = std::make_unique<OperatorCommands>(seams.pad, *m_forms, *m_captures, *m_replier,
+                                                    *m_log, *seams.dialogs);
+}
+
+ScrivoraService::~ScrivoraService()
+{
+    // Nothing may reach the parts below once they start to go.
+    m_hostServer->setRequestHandler({});
+}
+
+bool ScrivoraService::start()
+{
+    m_log->readDebugSettings(m_settings);
+    m_delivery->setSigFileExt(QStringLiteral(".PCX"));
+    if (!startListening())
+        return false;
+    m_commands->onConnect();
+    m_hostServer->startAccepting();
+    m_log->setStatusMsg(QStringLiteral("Listening to Port: ") +
+                        QString::number(m_hostServer->serverPort()));
+    return true;
+}
+
+bool ScrivoraService::startListening()
+{
+    if (m_settings.localPortUnreadable)
+        m_log->showMessage(QStringLiteral("Error Reading Socket Local Port from ini file"));
+    const QString &localPort = m_settings.localPort;
+    const std::optional<quint16> port = parseListenPort(localPort);
+    if (!port) {
+        m_log->showMessage(
+            QStringLiteral("Cannot listen on port %1: it is no port number (0 to 65535)")
+                .arg(localPort));
+        return false;
+    }
+    const QHostAddress address = m_settings.listenAddress.isEmpty()
+                                     ? QHostAddress(QHostAddress::LocalHost)
+                                     : QHostAddress(m_settings.listenAddress);
+    if (address.isNull()) {
+        m_log->showMessage(QStringLiteral("Cannot listen on port %1: ListenAddress %2 is no IP address")
+                               .arg(localPort, m_settings.listenAddress));
+        return false;
+    }
+    if (!m_hostServer->listen(address, *port)) {
+        m_log->showMessage(QStringLiteral("Cannot listen on port %1: %2")
+                               .arg(localPort, m_hostServer->errorString()));
+        return false;
+    }
+    return true;
+}
+
+void ScrivoraService::beginShutDown()
+{
+    m_runner->beginShutDown();
+    m_commands->onDisconnect();
+}
+
+void ScrivoraService::closeHostLink()
+{
+    m_hostServer->closeAll();
+}

@@ -1,0 +1,67 @@
+#include "service/unix_signals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalWriteEnd = -1;
+
+// Only async-signal-safe calls here: write one byte and keep errno as it was.
+void forwardSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(g_signalWriteEnd, &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+UnixSignalWatcher::UnixSignalWatcher(QObject *parent) : QObject(parent)
+{
+    if (g_signalWriteEnd != -1)
+        return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, m_sockets.data()) != 0)
+        return;
+    g_signalWriteEnd = m_sockets[0];
+
+    struct sigaction action
+    {
+    };
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, &m_previousTerm);
+    ::sigaction(SIGINT, &action, &m_previousInt);
+
+    m_notifier = new QSocketNotifier(m_sockets[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::readPendingSignals);
+}
+
+UnixSignalWatcher::~UnixSignalWatcher()
+{
+    if (!m_notifier) {
+        for (int socket : m_sockets) {
+            if (socket != -1)
+                ::close(socket);
+        }
+        return;
+    }
+    delete m_notifier;
+    ::sigaction(SIGTERM, &m_previousTerm, nullptr);
+    ::sigaction(SIGINT, &m_previousInt, nullptr);
+    g_signalWriteEnd = -1;
+    ::close(m_sockets[0]);
+    ::close(m_sockets[1]);
+}
+
+void UnixSignalWatcher::readPendingSignals()
+{
+    unsigned char byte = 0;
+    while (::read(m_sockets[1], &byte, 1) == 1)
+        emit terminationRequested(byte);
+}

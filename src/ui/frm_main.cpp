@@ -1,0 +1,54 @@
+#include "ui/frm_main.h"
+
+#include "service/operator_commands.h"
+#include "service/operator_log.h"
+#include "service/scrivora_service.h"
+#include "ui/status_list_model.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QListView>
+
+frmMain::frmMain(ScrivoraService &service, QWidget *parent)
+    : QMainWindow(parent), m_service(service)
+{
+    // The resources sit in a static library: nothing else would pull them into the program.
+    Q_INIT_RESOURCE(resources);
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Scrivora"));
+    setWindowIcon(QIcon(QStringLiteral(":/scrivora.png")));
+
+    m_statusModel = new StatusListModel(this);
+    m_listStatus = new QListView(this);
+    m_listStatus->setObjectName(QStringLiteral("listStatus"));
+    m_listStatus->setModel(m_statusModel);
+    // Rows of one height let the view skip measuring ten thousand lines.
+    m_listStatus->setUniformItemSizes(true);
+    m_listStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setCentralWidget(m_listStatus);
+    resize(640, 400);
+    connect(&m_service.log(), &OperatorLog::lineAdded, m_statusModel,
+            &StatusListModel::appendLine);
+    buildMenus();
+}
+
+frmMain::~frmMain() = default;
+
+QStringList frmMain::statusLines() const
+{
+    return m_statusModel->lines();
+}
+
+void frmMain::setPadWindow(QWidget *padWindow)
+{
+    m_padWindow = padWindow;
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (!m_closing) {
+        m_closing = true;
+        emit shutDownRequested();
+    }
+}

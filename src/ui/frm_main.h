@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+class QAction;
+class QListView;
+class QMenu;
+class QSystemTrayIcon;
+class ScrivoraService;
+class StatusListModel;
+
+/**
+ * Scrivora's main window: the status list, the operator's menus and the tray icon. It
+ * holds no state of the service; it shows the service and hands the operator's commands
+ * to it. Closing it shuts the program down; minimising it hides it behind the tray icon.
+ */
+class frmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(ScrivoraService &service, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    /// Start-up's last steps: the tray icon, then the window hides behind it (it stays
+    /// shown where there is no notification area, so it can always be reached).
+    void showInTray();
+    /// Shut-down's step: the tray icon goes.
+    void removeTrayIcon();
+    /// The window the Show pad command brings back; none for a pad without a window.
+    void setPadWindow(QWidget *padWindow);
+
+    /// Every line of the status list, oldest first.
+    QStringList statusLines() const;
+    QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
+
+    /// The left click on the tray icon: the window comes back in its normal state.
+    void onTrayActivated(int reason);
+
+signals:
+    /// The operator closed the window or chose Exit: the program must shut down.
+    void shutDownRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildPadFormsMenu();
+    QAction *addCommand(QMenu *menu, const char *name, const QString &caption);
+
+    ScrivoraService &m_service;
+    StatusListModel *m_statusModel = nullptr;
+    QListView *m_listStatus = nullptr;
+    QMenu *m_padForms = nullptr;
+    QAction *m_connect = nullptr;
+    QAction *m_disconnect = nullptr;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QPointer<QWidget> m_padWindow;
+    bool m_closing = false;
+};
