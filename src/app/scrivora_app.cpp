@@ -2,6 +2,7 @@
 
 #include "pad/pad_driver_factory.h"
 #include "pad/virtual_pad_driver.h"
+#include "service/operator_log.h"
 #include "service/scrivora_service.h"
 #include "settings/settings.h"
 #include "ui/frm_main.h"
@@ -40,6 +41,8 @@ bool ScrivoraApp::start()
     seams.pause = m_seams.pause;
     seams.ftpPort = m_seams.ftpPort;
     m_service = std::make_unique<ScrivoraService>(settings, seams);
+    connect(&m_service->log(), &OperatorLog::lineAdded, &m_statusLines,
+            &StatusListModel::appendLine);
     if (!m_service->start()) {
         m_exitStatus = 1;
         shutDown();
@@ -47,7 +50,7 @@ bool ScrivoraApp::start()
     }
 
     // Built after listening: the first host need not wait for fonts and widgets.
-    m_window = new frmMain(*m_service);
+    m_window = new frmMain(*m_service, m_statusLines);
     if (m_ownDialogs)
         m_ownDialogs->setParent(m_window);
     connect(m_window, &frmMain::shutDownRequested, this, &ScrivoraApp::shutDown);

@@ -2,6 +2,7 @@
 
 #include "pad/pad_driver.h"
 #include "ui/frm_main.h"
+#include "ui/status_list_model.h"
 
 #include <QObject>
 #include <QPointer>
@@ -66,6 +67,7 @@ private:
     QString m_iniFile;
     std::unique_ptr<PadDriver> m_padDevice;
     std::unique_ptr<ScrivoraService> m_service;
+    StatusListModel m_statusLines;
     QPointer<frmMain> m_window;
     QPointer<QWidget> m_padWindow;
     int m_exitStatus = 0;

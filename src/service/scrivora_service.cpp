@@ -70,41 +70,37 @@ bool ScrivoraService::start()
 {
     m_log->readDebugSettings(m_settings);
     m_delivery->setSigFileExt(QStringLiteral(".PCX"));
-    if (!startListening())
+    const std::optional<quint16> port = parseListenPort(m_settings.localPort);
+    const QHostAddress address = m_settings.listenAddress.isEmpty()
+                                     ? QHostAddress(QHostAddress::LocalHost)
+                                     : QHostAddress(m_settings.listenAddress);
+    // A port that another program holds ends start-up before any pad is opened: most likely
+    // Scrivora runs already, and its pad must not be taken from it.
+    if (port && !address.isNull() && !m_hostServer->listen(address, *port)) {
+        refuseToListen(m_hostServer->errorString());
         return false;
+    }
     m_commands->onConnect();
+    if (m_settings.localPortUnreadable)
+        m_log->showMessage(QStringLiteral("Error Reading Socket Local Port from ini file"));
+    if (!port) {
+        refuseToListen(QStringLiteral("it is no port number (0 to 65535)"));
+        return false;
+    }
+    if (address.isNull()) {
+        refuseToListen(QStringLiteral("ListenAddress %1 is no IP address")
+                           .arg(m_settings.listenAddress));
+        return false;
+    }
     m_hostServer->startAccepting();
     m_log->setStatusMsg(QStringLiteral("Listening to Port: ") +
                         QString::number(m_hostServer->serverPort()));
     return true;
 }
 
-bool ScrivoraService::startListening()
+void ScrivoraService::refuseToListen(const QString &why)
 {
-    if (m_settings.localPortUnreadable)
-        m_log->showMessage(QStringLiteral("Error Reading Socket Local Port from ini file"));
-    const QString &localPort = m_settings.localPort;
-    const std::optional<quint16> port = parseListenPort(localPort);
-    if (!port) {
-        m_log->showMessage(
-            QStringLiteral("Cannot listen on port %1: it is no port number (0 to 65535)")
-                .arg(localPort));
-        return false;
-    }
-    const QHostAddress address = m_settings.listenAddress.isEmpty()
-                                     ? QHostAddress(QHostAddress::LocalHost)
-                                     : QHostAddress(m_settings.listenAddress);
-    if (address.isNull()) {
-        m_log->showMessage(QStringLiteral("Cannot listen on port %1: ListenAddress %2 is no IP address")
-                               .arg(localPort, m_settings.listenAddress));
-        return false;
-    }
-    if (!m_hostServer->listen(address, *port)) {
-        m_log->showMessage(QStringLiteral("Cannot listen on port %1: %2")
-                               .arg(localPort, m_hostServer->errorString()));
-        return false;
-    }
-    return true;
+    m_log->showMessage(QStringLiteral("Cannot listen on port %1: %2").arg(m_settings.localPort, why));
 }
 
 void ScrivoraService::beginShutDown()

@@ -47,9 +47,9 @@ public:
     ~ScrivoraService() override;
 
     /**
-     * Start-up up to listening: the debug settings, the signature file extension, the host
-     * port (before the pad, so that a port held by another program opens no pad), the
-     * Connect command, then accepting hosts. False when no host could ever reach us; the
+     * Start-up up to listening: the debug settings, the signature file extension, the
+     * listening socket (before the pad, so that a port another program holds opens no pad),
+     * the Connect command, then accepting hosts. False when no host could ever reach us; the
      * operator has been told why.
      */
     bool start();
@@ -72,7 +72,7 @@ public:
     QString appDir() const { return m_appDir; }
 
 private:
-    bool startListening();
+    void refuseToListen(const QString &why);
 
     Settings m_settings;
     QString m_appDir;

@@ -1,7 +1,5 @@
 #include "ui/frm_main.h"
 
-#include "service/operator_commands.h"
-#include "service/operator_log.h"
 #include "service/scrivora_service.h"
 #include "ui/status_list_model.h"
 
@@ -9,8 +7,8 @@
 #include <QIcon>
 #include <QListView>
 
-frmMain::frmMain(ScrivoraService &service, QWidget *parent)
-    : QMainWindow(parent), m_service(service)
+frmMain::frmMain(ScrivoraService &service, StatusListModel &statusLines, QWidget *parent)
+    : QMainWindow(parent), m_service(service), m_statusModel(statusLines)
 {
     // The resources sit in a static library: nothing else would pull them into the program.
     Q_INIT_RESOURCE(resources);
@@ -18,17 +16,14 @@ frmMain::frmMain(ScrivoraService &service, QWidget *parent)
     setWindowTitle(QStringLiteral("Scrivora"));
     setWindowIcon(QIcon(QStringLiteral(":/scrivora.png")));
 
-    m_statusModel = new StatusListModel(this);
     m_listStatus = new QListView(this);
     m_listStatus->setObjectName(QStringLiteral("listStatus"));
-    m_listStatus->setModel(m_statusModel);
+    m_listStatus->setModel(&m_statusModel);
     // Rows of one height let the view skip measuring ten thousand lines.
     m_listStatus->setUniformItemSizes(true);
     m_listStatus->setEditTriggers(QAbstractItemView::NoEditTriggers);
     setCentralWidget(m_listStatus);
     resize(640, 400);
-    connect(&m_service.log(), &OperatorLog::lineAdded, m_statusModel,
-            &StatusListModel::appendLine);
     buildMenus();
 }
 
@@ -36,7 +31,7 @@ frmMain::~frmMain() = default;
 
 QStringList frmMain::statusLines() const
 {
-    return m_statusModel->lines();
+    return m_statusModel.lines();
 }
 
 void frmMain::setPadWindow(QWidget *padWindow)

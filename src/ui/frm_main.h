@@ -22,7 +22,8 @@ class frmMain : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit frmMain(ScrivoraService &service, QWidget *parent = nullptr);
+    /// Shows @p service; @p statusLines holds the status list from the program's first line.
+    frmMain(ScrivoraService &service, StatusListModel &statusLines, QWidget *parent = nullptr);
     ~frmMain() override;
 
     /// Start-up's last steps: the tray icon, then the window hides behind it (it stays
@@ -54,7 +55,7 @@ private:
     QAction *addCommand(QMenu *menu, const char *name, const QString &caption);
 
     ScrivoraService &m_service;
-    StatusListModel *m_statusModel = nullptr;
+    StatusListModel &m_statusModel;
     QListView *m_listStatus = nullptr;
     QMenu *m_padForms = nullptr;
     QAction *m_connect = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/operator_dialogs.h"
+#include "service/operator_dialogs.h"
 
 #include <QStringList>
 

@@ -1,4 +1,9 @@
-#include "pad_harness.h"
+#include "hostlink/host_server.h"
+#include "service/capture_runner.h"
+#include "service/captures.h"
+#include "service/operator_log.h"
+#include "service/pad_forms.h"
+#include "service_harness.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -30,93 +35,64 @@ QByteArray sampleSwipe()
 
 } // namespace
 
-class TestPadCaptures : public QObject
+class TestCaptures : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PadHarness> harness;
+    std::unique_ptr<ServiceHarness> harness;
 
     /// A fresh window whose host is connected; returns its pad.
     VirtualPadModel &start(const QString &ini = TempAppDir::debugIni())
     {
-        harness = std::make_unique<PadHarness>(ini);
+        harness = std::make_unique<ServiceHarness>(ini);
         QTest::qVerify(harness->connectHost(), "connectHost()", "", __FILE__, __LINE__);
         return *harness->pad;
     }
 
 private slots:
-    void variableWrites_data()
-    {
-        QTest::addColumn<QString>("variable");
-        QTest::addColumn<QString>("ini");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("failure");
-        const QString debug = TempAppDir::debugIni();
-        const auto row = [](const char *name, const char *variable, const QString &ini,
-                            const char *text, const char *hex, const char *failure) {
-            QTest::newRow(name) << variable << ini << text << QByteArray::fromHex(hex) << failure;
-        };
-        row("TOTAL", "TOTAL", debug, "25.00", "320035002e00300030000000", "Assign TOTAL FAILED");
-        row("ACCOUNT empty", "ACCOUNT", debug, "", "0000", "Assign CustACCT FAILED");
-        row("FULLNAME", "FULLNAME", debug, "JOSÉ €", "4a004f005300c9002000ac200000",
-            "Assign firstname FAILED");
-        row("FULLNAME quiet", "FULLNAME", "[Local]\nLocalPort=0\n[settings]\ndebugMode=0\n", "",
-            "0000", "Assign firstname FAILED");
-    }
-
-    void variableWrites()
-    {
-        QFETCH(QString, variable);
-        QFETCH(QString, ini);
-        QFETCH(QString, text);
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, failure);
-        start(ini);
-        frmMain &window = *harness->window;
-        const auto write = [&](const QString &value) {
-            variable == "TOTAL"     ? window.scrivora_setVar_total(value)
-            : variable == "ACCOUNT" ? window.scrivora_setVar_account(value)
-                                    : window.scrivora_setVar_fullname(value);
-        };
-        window.statusMsg = QStringLiteral("kept");
-        write(text);
-        QCOMPARE(harness->pad->writtenBytes(variable), bytes);
-        QCOMPARE(window.statusMsg, QStringLiteral("kept"));
-
-        const qsizetype linesBefore = harness->statusLines().size();
-        harness->pad->refuseVarWrite(variable, -1);
-        write(QStringLiteral("9.99"));
-        QCOMPARE(window.statusMsg, failure);
-        // Only the name failure reaches the status list, whatever the debug mode.
-        QCOMPARE(harness->statusLines().mid(linesBefore),
-                 variable == "FULLNAME" ? QStringList{failure} : QStringList{});
-        QVERIFY(harness->dialogs.messages.isEmpty());
-    }
-
+    // The record is empty during the five poll cycles, and the pad keeps its screen until
+    // the welcome form comes after them.
     void newTransactionClearsThenWaitsThenWelcomes()
     {
         VirtualPadModel &pad = start();
-        frmMain &window = *harness->window;
-        for (QString *field : {&window.transID, &window.transType, &window.custName,
-                               &window.custAcct, &window.transTotal, &window.sigFileExt})
-            *field = QStringLiteral("x");
+        harness->host.send("TRANS=XX;UNIQU=9;NAME=N;ACCOU=A;TOTAL=1;");
+        QTRY_COMPARE(harness->service->record().custAcct, QString("A"));
         pad.showForm(QStringLiteral("padSig"));
+        const TransactionRecord &record = harness->service->record();
         QStringList duringWait;
-        QTimer::singleShot(0, &window, [&] {
-            duringWait << window.transID + window.transType + window.custName + window.custAcct +
-                              window.transTotal
+        QTimer::singleShot(0, [&] {
+            duringWait << record.transID + record.transType + record.custName + record.custAcct +
+                              record.transTotal
                        << pad.currentForm();
         });
-        QElapsedTimer waited;
-        waited.start();
-        window.scrivora_new_transaction();
+        const int cyclesBefore = harness->pause.pollCycles();
+        harness->service->captures().scrivora_new_transaction();
 
         QCOMPARE(duringWait, (QStringList{QString(), QStringLiteral("padSig")}));
-        QVERIFY(waited.elapsed() >= 5 * PadHarness::PollMs);
+        QCOMPARE(harness->pause.pollCycles() - cyclesBefore, 5);
         QCOMPARE(pad.currentForm(), QStringLiteral("padWelcome"));
-        QCOMPARE(window.statusMsg, QStringLiteral("New Transaction"));
-        QCOMPARE(window.sigFileExt, QStringLiteral("x"));
+        QCOMPARE(harness->service->log().statusMsg(), QStringLiteral("New Transaction"));
+    }
+
+    void pinFormatting_data()
+    {
+        QTest::addColumn<QString>("pin");
+        QTest::addColumn<bool>("remove710");
+        QTest::addColumn<QString>("formatted");
+        QTest::newRow("710 kept when not asked") << "710123" << false << "710123";
+        QTest::newRow("leading 710 dropped once") << "710710" << true << "710";
+        QTest::newRow("710 alone") << "710" << true << "";
+        QTest::newRow("710 elsewhere") << "17101" << true << "17101";
+        QTest::newRow("case and all") << "71O1" << true << "71O1";
+    }
+    void pinFormatting()
+    {
+        QFETCH(QString, pin);
+        QFETCH(bool, remove710);
+        start();
+        const QString returned = harness->service->captures().pinPadFormatString(pin, remove710);
+        QTEST(returned, "formatted");
+        QTEST(pin, "formatted"); // formatted in place as well
     }
 
     void capture_data()
@@ -143,6 +119,8 @@ private slots:
             {"TRACK1=" + t1, "TRACK2="}, 0);
         row("PIN", Pin, block, 3, "padPin", element("PINBLOCK", block), {"PIN=" + block});
         row("PIN 0", Pin, "0", 3, "padPin", element("PINBLOCK", ""), {"PIN="});
+        row("PIN starting 710", Pin, "7101234", 3, "padPin", element("PINBLOCK", "7101234"),
+            {"PIN=7101234"});
         row("swipe timeout", Swipe, "", 59, "padWelcome", {}, {"Card Swip Timeout"});
         row("PIN timeout", Pin, "", 59, "padWelcome", {}, {"PIN Pad Timeout"});
         row("signature timeout", Charge, "", 59, "padWelcome", {}, {"Signature Timeout"});
@@ -184,16 +162,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pad.readCount(polled) >= polls && pad.currentForm() == form,
                                  CaptureMs);
         // Long enough for several more polls, had the capture gone on.
-        QCOMPARE(harness->host.receiveFor(20 * PadHarness::PollMs), reply);
+        QCOMPARE(harness->host.receiveFor(100), reply);
         QCOMPARE(pad.readCount(polled), polls);
         // TRACK2 is read only when the TRACK1 read reports a non-zero status.
         if (customer != "fail")
             QCOMPARE(pad.readCount(QStringLiteral("TRACK2")),
                      request == Swipe && track1Status != 0 ? polls : 0);
         // The transaction stays open; a PIN request carries none.
-        QCOMPARE(harness->window->transID, QString(request == Pin ? "" : "17"));
+        QCOMPARE(harness->service->record().transID, QString(request == Pin ? "" : "17"));
         const QRegularExpression logged(QStringLiteral("Timeout|TRACK\\d=|PIN=|Error"));
-        QCOMPARE(harness->statusLines().filter(logged), lines);
+        QCOMPARE(harness->statusLines.filter(logged), lines);
     }
 
     void requestDuringSwipe_data()
@@ -219,7 +197,7 @@ private slots:
         pad.atRead(QStringLiteral("PIN"), 3, [&] { pad.enterPin(QStringLiteral("4455")); });
         QStringList seen;
         pad.atRead(QStringLiteral("TRACK1"), 3, [&] {
-            seen = QStringList{harness->window->transID,
+            seen = QStringList{harness->service->record().transID,
                                QString::number(pad.readCount(QStringLiteral("PIN")))} +
                    pad.formHistory().mid(1);
             pad.swipeSampleCard();
@@ -255,14 +233,58 @@ private slots:
 
             harness->host.send(Charge);
             QCOMPARE(harness->host.receive(reply.size(), CaptureMs), reply);
-            const QStringList lines = harness->statusLines();
+            const QStringList lines = harness->statusLines;
             QCOMPARE(lines.mid(lines.lastIndexOf(QStringLiteral("Get Signature:")), 2),
                      (QStringList{"Get Signature:", "Signature File: " + fileLine}));
             QVERIFY(removedBeforeSigning);
-            QCOMPARE(harness->window->transID, QString());
+            QCOMPARE(harness->service->record().transID, QString());
         }
+    }
+
+    // Captures that each arrive in a read of their own during the waits nest up to 32; the
+    // 33rd is answered with an error in its place, and a flood of further requests is
+    // answered inside the innermost wait without any deeper nesting.
+    void nestingIsBounded()
+    {
+        VirtualPadModel &pad = start(TempAppDir::debugIni().replace("debugMode=1", "debugMode=0"));
+        const QByteArray tooMany = "<ERROR>Too many captures in progress</ERROR>";
+        // The first poll of each capture, the innermost, brings the next PIN request.
+        for (int read = 1; read <= 32; ++read)
+            pad.atRead(QStringLiteral("PIN"), read, [this] { harness->host.send(Pin); });
+        int nestedAtFlood = 0;
+        pad.atRead(QStringLiteral("PIN"), 33, [&] {
+            nestedAtFlood = harness->service->runner().nestedCaptures();
+            harness->host.send(QByteArray("PINPD=TRUE;").repeated(5000));
+        });
+        pad.atRead(QStringLiteral("PIN"), 34, [&] { pad.enterPin(QStringLiteral("1234")); });
+        harness->host.send(Pin);
+        const QByteArray received = harness->host.receive(tooMany.size() * 2, CaptureMs);
+        QCOMPARE(received.left(2 * tooMany.size()), tooMany + tooMany);
+        QCOMPARE(nestedAtFlood, 32);
+        const QByteArray pin = element("PINBLOCK", "1234");
+        QByteArray later;
+        QTRY_VERIFY_WITH_TIMEOUT((later += harness->host.receive(0, 10)).contains(pin), CaptureMs);
+        QTRY_COMPARE_WITH_TIMEOUT(harness->service->runner().nestedCaptures(), 0, CaptureMs);
+    }
+
+    // A reply that cannot be sent because the host has gone is a failure: the signature is
+    // not answered and the transaction is not closed.
+    void signatureToHostThatHasGone()
+    {
+        VirtualPadModel &pad = start();
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&] {
+            harness->host.close();
+            QTest::qWait(50);
+            pad.signSample();
+        });
+        harness->host.send(Charge);
+        QTRY_VERIFY_WITH_TIMEOUT(pad.readCount(QStringLiteral("SIGCOMP")) >= 2, CaptureMs);
+        QTRY_COMPARE(harness->service->hostServer().socketCT(), qint16(0));
+        QTest::qWait(100);
+        QCOMPARE(harness->service->record().transID, QString("17"));
+        QCOMPARE(harness->service->log().statusMsg(), QString("Error in FTP of signature file"));
     }
 };
 
-QTEST_MAIN(TestPadCaptures)
-#include "test_pad_captures.moc"
+QTEST_MAIN(TestCaptures)
+#include "test_captures.moc"

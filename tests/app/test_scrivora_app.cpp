@@ -1,15 +1,21 @@
-#include "app/frm_main.h"
-#include "hostlink/host_listener.h"
+#include "app/scrivora_app.h"
+#include "hostlink/failure_path.h"
+#include "hostlink/host_server.h"
 #include "pad/virtual_pad_driver.h"
 #include "pad/virtual_pad_model.h"
+#include "service/capture_runner.h"
+#include "service/operator_log.h"
+#include "service/scrivora_service.h"
+#include "ui/frm_main.h"
 
+#include "counting_pause.h"
 #include "host_client.h"
 #include "recording_dialogs.h"
 #include "temp_app_dir.h"
 
 #include <QAction>
 #include <QFile>
-#include <QListWidget>
+#include <QSystemTrayIcon>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -30,7 +36,7 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-/// A main window started in a throw-away folder with the settings file @p ini (none when
+/// The program started in a throw-away folder with the settings file @p ini (none when
 /// null), recorded dialogs and the virtual pad, which refuses every open with @p openRefusal.
 struct App
 {
@@ -40,36 +46,42 @@ struct App
             dir.writeIni(ini);
         if (openRefusal != 0)
             pad->refuseOpen(openRefusal, true);
-        frmMainSeams seams{&dialogs, std::make_unique<VirtualPadDriver>(pad), dir.path(), 1};
-        window = std::make_unique<frmMain>(std::move(seams));
-        finished = std::make_unique<QSignalSpy>(window.get(), &frmMain::finished);
-        window->onWindowLoad();
+        AppSeams seams;
+        seams.dialogs = &dialogs;
+        seams.padDevice = std::make_unique<VirtualPadDriver>(pad);
+        seams.appDir = dir.path();
+        seams.pause = &pause;
+        app = std::make_unique<ScrivoraApp>(std::move(seams));
+        finished = std::make_unique<QSignalSpy>(app.get(), &ScrivoraApp::finished);
+        started = app->start();
     }
 
-    QStringList statusLines() const
+    QStringList statusLines() const { return app->window()->statusLines(); }
+    QAction *menuItem(const char *name) const
     {
-        QStringList lines;
-        for (int row = 0; row < window->listStatus->count(); ++row)
-            lines << window->listStatus->item(row)->text();
-        return lines;
+        return app->window()->findChild<QAction *>(QString::fromLatin1(name));
     }
+    ScrivoraService &service() const { return *app->service(); }
 
     TempAppDir dir;
     RecordingDialogs dialogs;
+    CountingPause pause;
     std::shared_ptr<VirtualPadModel> pad = std::make_shared<VirtualPadModel>();
-    std::unique_ptr<frmMain> window;
+    std::unique_ptr<ScrivoraApp> app;
     std::unique_ptr<QSignalSpy> finished;
+    bool started = false;
 };
 
 } // namespace
 
-class TstApp : public QObject
+class TestScrivoraApp : public QObject
 {
     Q_OBJECT
 
 private slots:
     void startUpWithoutSettingsFile();
     void listensOnConfiguredPort();
+    void portInUseOpensNoPad();
     void connectAndDisconnect_data();
     void connectAndDisconnect();
     void shutDown_data();
@@ -81,7 +93,7 @@ private slots:
     void programEndsOnSignal();
 };
 
-void TstApp::startUpWithoutSettingsFile()
+void TestScrivoraApp::startUpWithoutSettingsFile()
 {
     App app(QString(), -3);
 
@@ -89,12 +101,11 @@ void TstApp::startUpWithoutSettingsFile()
              QStringList({DebugError, DebugError, OpenError.arg(-3), WelcomeError,
                           "Error Reading Socket Local Port from ini file",
                           "Cannot listen on port LocalPort: it is no port number (0 to 65535)"}));
-    QCOMPARE(app.statusLines(), QStringList{"form_debug: debugMode=[False] debugModeOnly=[False]"});
-    QVERIFY(app.window->exitStatus() != 0);
-    QCOMPARE(*app.finished, QList<QVariantList>{{app.window->exitStatus()}});
+    QVERIFY(!app.started && !app.app->window());
+    QCOMPARE(*app.finished, QList<QVariantList>{{1}});
 }
 
-void TstApp::listensOnConfiguredPort()
+void TestScrivoraApp::listensOnConfiguredPort()
 {
     const quint16 port = freePort();
     App app(QStringLiteral("[local]\nlocalport=0%1\n[settings]\ndebugModeOnly=TRUE\n").arg(port));
@@ -102,11 +113,27 @@ void TstApp::listensOnConfiguredPort()
     // Out of debug mode nothing follows the first line.
     QCOMPARE(app.statusLines(), QStringList{"form_debug: debugMode=[False] debugModeOnly=[True]"});
     QVERIFY(app.dialogs.messages.isEmpty() && app.finished->isEmpty());
-    QCOMPARE(app.window->statusMsg, "Listening to Port: " + QString::number(port));
+    QCOMPARE(app.service().log().statusMsg(), "Listening to Port: " + QString::number(port));
     QVERIFY(HostClient().connectTo(port));
 }
 
-void TstApp::connectAndDisconnect_data()
+void TestScrivoraApp::portInUseOpensNoPad()
+{
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost));
+    App app(QStringLiteral("[Local]\nLocalPort=%1\n").arg(other.serverPort()));
+    QVERIFY(!app.started && !app.app->window() && !app.app->padWindow());
+    QCOMPARE(app.pad->callCount(QStringLiteral("openPort")), 0);
+    QCOMPARE(app.dialogs.messages.size(), 1);
+    QVERIFY2(app.dialogs.messages.first().startsWith(
+                 QStringLiteral("Cannot listen on port %1: the port is in use, probably by a "
+                                "Scrivora that is already running")
+                     .arg(other.serverPort())),
+             qPrintable(app.dialogs.messages.first()));
+    QCOMPARE(*app.finished, QList<QVariantList>{{1}});
+}
+
+void TestScrivoraApp::connectAndDisconnect_data()
 {
     QTest::addColumn<bool>("connect");    // else disconnect
     QTest::addColumn<QString>("failing"); // a pad call, or "refuse" for a refused open
@@ -122,7 +149,7 @@ void TstApp::connectAndDisconnect_data()
                                  << QStringList{"padDisconnect"};
 }
 
-void TstApp::connectAndDisconnect()
+void TestScrivoraApp::connectAndDisconnect()
 {
     QFETCH(bool, connect);
     QFETCH(QString, failing);
@@ -131,23 +158,23 @@ void TstApp::connectAndDisconnect()
 
     App app;
     if (connect)
-        app.window->onDisconnect();
+        app.menuItem("mnuDisconnect")->trigger();
     if (failing == QLatin1String("refuse"))
         app.pad->refuseOpen(-7);
     else if (!failing.isEmpty())
         app.pad->failCalls(failing);
     const qsizetype formsBefore = app.pad->formHistory().size();
 
-    (connect ? app.window->mnuConnect : app.window->mnuDisconnect)->trigger();
+    app.menuItem(connect ? "mnuConnect" : "mnuDisconnect")->trigger();
 
     QCOMPARE(app.dialogs.messages, messages);
     QCOMPARE(app.pad->formHistory().mid(formsBefore), forms);
     QCOMPARE(app.pad->isPortOpen(), connect ? failing.isEmpty() : !failing.isEmpty());
-    QCOMPARE(app.window->mnuConnect->isEnabled(), !connect);
-    QCOMPARE(app.window->mnuDisconnect->isEnabled(), connect);
+    QCOMPARE(app.menuItem("mnuConnect")->isEnabled(), !connect);
+    QCOMPARE(app.menuItem("mnuDisconnect")->isEnabled(), connect);
 }
 
-void TstApp::shutDown_data()
+void TestScrivoraApp::shutDown_data()
 {
     QTest::addColumn<QStringList>("routes"); // Exit and Disconnect are menu commands
 
@@ -156,36 +183,36 @@ void TstApp::shutDown_data()
     QTest::newRow("port closed") << QStringList{"Disconnect", "shutDown", "shutDown"};
 }
 
-void TstApp::shutDown()
+void TestScrivoraApp::shutDown()
 {
     QFETCH(QStringList, routes);
 
     App app;
     HostClient host;
-    QVERIFY(host.connectTo(app.window->listenSocket->serverPort()));
-    QTRY_COMPARE(app.window->socketCT, qint16(1));
+    QVERIFY(host.connectTo(app.service().hostServer().serverPort()));
+    QTRY_COMPARE(app.service().hostServer().socketCT(), qint16(1));
 
     // Whichever comes first shows padDisconnect and closes the port; nothing is done again.
     for (const QString &route : routes) {
         if (route == QLatin1String("close box"))
-            app.window->close();
+            app.app->window()->close();
         else if (route == QLatin1String("shutDown"))
-            app.window->shutDown();
+            app.app->shutDown();
         else
-            (route == QLatin1String("Exit") ? app.window->mnuExit : app.window->mnuDisconnect)
-                ->trigger();
+            app.menuItem(route == QLatin1String("Exit") ? "mnuExit" : "mnuDisconnect")->trigger();
         QCOMPARE(app.pad->formHistory().count(QStringLiteral("padDisconnect")), 1);
         QCOMPARE(app.pad->callCount(QStringLiteral("closePort")), 1);
     }
     QCOMPARE(*app.finished, QList<QVariantList>{{0}});
-    QVERIFY(!app.window->trayIcon && !app.window->isVisible() && app.dialogs.messages.isEmpty());
-    QVERIFY(!app.window->listenSocket->isListening());
+    frmMain *window = app.app->window();
+    QVERIFY(!window->trayIcon() && !window->isVisible() && app.dialogs.messages.isEmpty());
+    QVERIFY(!app.service().hostServer().isListening());
     QTRY_COMPARE(host.socket().state(), QAbstractSocket::UnconnectedState);
     // A capture still waiting for the pad ends at its next pause.
-    QVERIFY_THROWS_EXCEPTION(PadError, app.window->pollPause());
+    QVERIFY_THROWS_EXCEPTION(ShutDownInProgress, app.service().runner().pauseCycle());
 }
 
-void TstApp::scriptLoad_data()
+void TestScrivoraApp::scriptLoad_data()
 {
     QTest::addColumn<QString>("choice"); // a file in the app folder; empty: cancelled
     QTest::addColumn<bool>("loaded");
@@ -195,7 +222,7 @@ void TstApp::scriptLoad_data()
     QTest::newRow("cancelled") << "" << false;
 }
 
-void TstApp::scriptLoad()
+void TestScrivoraApp::scriptLoad()
 {
     QFETCH(QString, choice);
     QFETCH(bool, loaded);
@@ -206,31 +233,31 @@ void TstApp::scriptLoad()
         app.dialogs.nextFile = app.dir.filePath(choice);
     const QStringList linesBefore = app.statusLines();
 
-    app.window->mnuScriptLoad->trigger();
+    app.menuItem("mnuScriptLoad")->trigger();
 
     QCOMPARE(app.dialogs.fileDialogs, QStringList{"Open File|Script Bin Files(*.bin)"});
     QCOMPARE(app.pad->callCount(QStringLiteral("loadScript")), choice.isEmpty() ? 0 : 1);
     QCOMPARE(app.pad->scriptRuns(), loaded ? QStringList{"AUTORUN()"} : QStringList());
     const bool refused = !loaded && !choice.isEmpty();
     QCOMPARE(app.dialogs.messages, refused ? QStringList{"Error Loading Script"} : QStringList());
-    QVERIFY(app.window->statusMsg.startsWith(QStringLiteral("Listening to Port: ")));
-    QCOMPARE(app.statusLines(),
-             linesBefore + (refused ? QStringList{app.window->statusMsg} : QStringList()));
+    const QString statusMsg = app.service().log().statusMsg();
+    QVERIFY(statusMsg.startsWith(QStringLiteral("Listening to Port: ")));
+    QCOMPARE(app.statusLines(), linesBefore + (refused ? QStringList{statusMsg} : QStringList()));
 }
 
-void TstApp::stringTrim()
+void TestScrivoraApp::stringTrim()
 {
     App app;
     const qsizetype before = app.statusLines().size();
 
-    app.window->mnuStringTrim->trigger();
+    app.menuItem("mnuStringTrim")->trigger();
 
     QCOMPARE(app.statusLines().mid(before),
              QStringList({"string1 before: test \rstring1\x16", "string1 before: test string1",
                           "string2 before: test \rstring2", "string2 before: test string2"}));
 }
 
-void TstApp::programEndsOnSignal_data()
+void TestScrivoraApp::programEndsOnSignal_data()
 {
     QTest::addColumn<int>("signalNumber");
 
@@ -239,7 +266,7 @@ void TstApp::programEndsOnSignal_data()
 }
 
 // The program copied alone into an empty folder beside its settings file, started elsewhere.
-void TstApp::programEndsOnSignal()
+void TestScrivoraApp::programEndsOnSignal()
 {
     QFETCH(int, signalNumber);
 
@@ -263,5 +290,5 @@ void TstApp::programEndsOnSignal()
              errors.constData());
 }
 
-QTEST_MAIN(TstApp)
-#include "tst_app.moc"
+QTEST_MAIN(TestScrivoraApp)
+#include "test_scrivora_app.moc"

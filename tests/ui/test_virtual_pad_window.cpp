@@ -1,5 +1,5 @@
 #include "pad/virtual_pad_model.h"
-#include "pad/virtual_pad_window.h"
+#include "ui/virtual_pad_window.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -4,7 +4,7 @@
 
 #include <QTest>
 
-class TstIniReader : public QObject
+class TestIniReader : public QObject
 {
     Q_OBJECT
 
@@ -13,7 +13,7 @@ private slots:
     void read();
 };
 
-void TstIniReader::read_data()
+void TestIniReader::read_data()
 {
     QTest::addColumn<QString>("content"); // of vantrel.ini; null: there is none
     QTest::addColumn<bool>("asBoolean");  // else as text, with the default "dflt"
@@ -39,7 +39,7 @@ void TstIniReader::read_data()
         << "[Local]\nLocalPort=" + longValue << false << 0 << QString(254, QLatin1Char('a'));
 }
 
-void TstIniReader::read()
+void TestIniReader::read()
 {
     QFETCH(QString, content);
     QFETCH(bool, asBoolean);
@@ -58,5 +58,5 @@ void TstIniReader::read()
     QCOMPARE(asBoolean ? QVariant(flag).toString() : text, value);
 }
 
-QTEST_GUILESS_MAIN(TstIniReader)
-#include "tst_ini_reader.moc"
+QTEST_GUILESS_MAIN(TestIniReader)
+#include "test_ini_reader.moc"

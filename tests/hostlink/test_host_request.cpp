@@ -1,0 +1,57 @@
+#include "hostlink/host_reply.h"
+#include "hostlink/host_request.h"
+
+#include <QTest>
+
+class TestHostRequest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestItems_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("items"); // "KEY=value" or "!piece" (malformed), "|" between
+
+        QTest::newRow("ending with ;") << QString("TRANS=CC;UNIQU=17;") << "TRANS=CC|UNIQU=17";
+        QTest::newRow("missing last ;") << QString("TRANS=CC;UNIQU=17") << "TRANS=CC|UNIQU=17";
+        QTest::newRow("single item without ;") << QString("ABORT=TRUE") << "";
+        QTest::newRow("lower-case key") << QString("verif=good;") << "VERIF=good";
+        QTest::newRow("value with =") << QString("NAME=A=B;=X;") << "NAME=B|=X";
+        QTest::newRow("empty items") << QString(";;TRANS=CC;;;NAME=;;") << "TRANS=CC|NAME=";
+        QTest::newRow("trailing line end") << QString("ABORT=TRUE;\r\n") << "ABORT=TRUE|!\r\n";
+        QTest::newRow("spaces kept") << QString(" TRANS=CC ;") << " TRANS=CC ";
+        QTest::newRow("malformed piece") << QString("A=1;BOGUS;B=2;") << "A=1|!BOGUS|B=2";
+        QTest::newRow("NUL and Latin-1")
+            << QString::fromLatin1("n\0\xe9=a\0b;", 8) << QString::fromLatin1("N\0\xc9=a\0b", 7);
+    }
+    void requestItems()
+    {
+        QFETCH(QString, request);
+        QStringList rendered;
+        for (const QString &piece : requestPieces(request)) {
+            const std::optional<RequestItem> item = parseRequestItem(piece);
+            rendered << (item ? item->key + QLatin1Char('=') + item->value : '!' + piece);
+        }
+        QTEST(rendered.join('|'), "items");
+    }
+
+    void filtering_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("printable");
+
+        QTest::newRow("printable ends kept") << QString(" a\tb\r\n~") << " ab~";
+        QTest::newRow("control, DEL, NUL") << QString::fromLatin1("\x01x\x1f\x7fy\0z", 7) << "xyz";
+        QTest::newRow("above DEL") << QString::fromLatin1("/\xe9t\xa0\xff.PCX") << "/t.PCX";
+        QTest::newRow("beyond Latin-1") << QString::fromUtf8("a\u20acb\u0178c") << "abc";
+    }
+    void filtering()
+    {
+        QFETCH(QString, text);
+        QTEST(removeNonPrintable(text), "printable");
+    }
+};
+
+QTEST_MAIN(TestHostRequest)
+#include "test_host_request.moc"

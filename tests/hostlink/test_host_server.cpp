@@ -1,0 +1,153 @@
+#include "hostlink/host_replier.h"
+#include "hostlink/host_reply.h"
+#include "hostlink/host_server.h"
+#include "service/operator_log.h"
+#include "service_harness.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
+
+#include <sys/socket.h>
+
+namespace {
+
+const QByteArray NoTransactionError = "<ERROR>transID not set when getSignature</ERROR>";
+/// A request that always earns NoTransactionError while no transaction is open.
+const QByteArray AskWithoutTransaction = "TRANS=CC;VERIF=GOOD;";
+
+} // namespace
+
+class TestHostServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listening_data()
+    {
+        QTest::addColumn<QString>("local");   // [Local] settings; %1: a free port, %2: a taken one
+        QTest::addColumn<QString>("failure"); // the operator's message goes on so; empty: listens
+
+        QTest::newRow("leading zeros") << "LocalPort=000%1" << QString();
+        QTest::newRow("letters") << "LocalPort=abc" << QString("abc: it is no port number");
+        QTest::newRow("too high") << "LocalPort=65536" << QString("65536: it is no port number");
+        QTest::newRow("taken") << "LocalPort=%2" << QString("%2: the port is in use");
+        QTest::newRow("bad address") << "LocalPort=%1\nListenAddress=no.such"
+                                     << QString("%1: ListenAddress no.such is no IP address");
+    }
+    void listening()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, failure);
+        QTcpServer other, probe;
+        QVERIFY(other.listen(QHostAddress::LocalHost) && probe.listen(QHostAddress::LocalHost));
+        const QString free = QString::number(probe.serverPort());
+        const auto ports = [&](QString text) {
+            return text.replace("%1", free).replace("%2", QString::number(other.serverPort()));
+        };
+        probe.close();
+
+        ServiceHarness harness("[Local]\n" + ports(local) + "\n");
+        const QStringList &messages = harness.dialogs.messages;
+        QCOMPARE(harness.started, failure.isEmpty());
+        // A port that another program holds opens no pad.
+        if (local.contains("%2"))
+            QVERIFY(!harness.pad->isPortOpen());
+        if (failure.isEmpty())
+            QCOMPARE(harness.service->log().statusMsg(), "Listening to Port: " + free);
+        else
+            QVERIFY2(messages.size() == 1 &&
+                         messages.first().startsWith("Cannot listen on port " + ports(failure)),
+                     qPrintable(messages.join('\n')));
+    }
+
+    // Slots count up and an out-of-order close leaves a gap for the next connection. Replies
+    // go to the slot named by the count, or else to the connection that asked.
+    void slotsAndReplyTarget()
+    {
+        ServiceHarness harness;
+        const HostServer &server = harness.service->hostServer();
+        HostClient &first = harness.host;
+        HostClient second, third, again;
+        QVERIFY(harness.join(first) && harness.join(second));
+        QVERIFY(harness.statusLines.contains("Connection request id " + server.lastRequestID() +
+                                             " from 127.0.0.1"));
+        first.send(AskWithoutTransaction);
+        QCOMPARE(second.receive(NoTransactionError.size()), NoTransactionError);
+        QCOMPARE(first.receiveFor(100), QByteArray());
+
+        first.send("NAME=X;"); // read before the close that follows it
+        first.close();
+        QTRY_COMPARE(server.socketCT(), qint16(1));
+        second.send(AskWithoutTransaction); // the count is 1, slot 1 is gone
+        QCOMPARE(second.receive(NoTransactionError.size()), NoTransactionError);
+        QVERIFY(harness.join(third)); // into the gap: slot 1, so the count's slot 2 is second's
+        third.send(AskWithoutTransaction);
+        QCOMPARE(second.receive(NoTransactionError.size()), NoTransactionError);
+
+        second.close();
+        third.close();
+        QTRY_COMPARE(server.socketCT(), qint16(0));
+        QVERIFY(harness.join(again));
+        QCOMPARE(harness.statusLines.filter(QRegularExpression("^(socketCT|Length: 7|Conn.*d:)")),
+                 (QStringList{"socketCT=1 socket.ubound0", "socketCT=2 socket.ubound1", "Length: 7",
+                              "Connection closed: 127.0.0.1", "socketCT=2 socket.ubound2",
+                              "Connection closed: 127.0.0.1", "Connection closed: 127.0.0.1",
+                              "socketCT=1 socket.ubound0"}));
+    }
+
+    void replies()
+    {
+        ServiceHarness harness;
+        HostReplier &replier = harness.service->replier();
+        QVERIFY(harness.connectHost());
+        QString data = "O\tK\r\n", tag = "signature", extra = "<P>/\u00e917.PCX\x7f</P>";
+        replier.return_xml(data, tag, extra);
+        const QByteArray expected = "<SIGNATURE>OK</SIGNATURE><P>/17.PCX</P>";
+        QCOMPARE(harness.host.receive(expected.size()), expected);
+        QCOMPARE(data + ' ' + tag + ' ' + extra,
+                 "OK SIGNATURE <P>/17.PCX</P>"); // filtered in place
+        QCOMPARE(harness.statusLines.mid(harness.statusLines.size() - 2),
+                 (QStringList{"Send xml" + expected, expected}));
+
+        // A host that has closed is gone: a reply to it is a send failure.
+        harness.host.close();
+        QTRY_COMPARE(harness.service->hostServer().socketCT(), qint16(0));
+        QVERIFY_THROWS_EXCEPTION(ReplyNotSent, replier.return_xml(data, tag, extra));
+    }
+
+    void debugOnlyRepliesAreLoggedNotSent()
+    {
+        ServiceHarness harness(TempAppDir::debugIni().replace("debugModeOnly=0", "debugModeOnly=1"));
+        QVERIFY(harness.connectHost());
+        harness.host.send(AskWithoutTransaction);
+        QTRY_VERIFY(harness.statusLines.contains(QString::fromLatin1(NoTransactionError)));
+        QCOMPARE(harness.host.receiveFor(150), QByteArray());
+        QCOMPARE(harness.statusLines.filter("Send xml").size(), 0);
+    }
+
+    // A host that sends faster than it reads is held back by TCP, and one that never reads
+    // its replies is given up at the bound; the other host is answered again right after.
+    void neverReadingHostIsGivenUp()
+    {
+        ServiceHarness harness(TempAppDir::debugIni().replace("debugMode=1", "debugMode=0"));
+        HostClient other;
+        QVERIFY(harness.join(other) && harness.connectHost()); // the never-reader has slot 2
+        other.send("UNIQU=1;");
+        QTRY_COMPARE(harness.service->record().transID, QString("1"));
+        // Its socket takes nothing from the system any more.
+        harness.host.socket().setReadBufferSize(1);
+        const QByteArray burst = QByteArray("UNIQU=2;").repeated(8000); // 8,000 replies a read
+        for (int round = 0; round < 400 && harness.service->hostServer().socketCT() == 2; ++round) {
+            harness.host.socket().write(burst);
+            QTest::qWait(5);
+        }
+        QCOMPARE(harness.service->hostServer().socketCT(), qint16(1));
+        const QByteArray error = "<ERROR>Transaction in progress for job 1</ERROR>";
+        other.send("UNIQU=3;");
+        QCOMPARE(other.receive(error.size(), 1000), error);
+    }
+};
+
+QTEST_MAIN(TestHostServer)
+#include "test_host_server.moc"

@@ -1,0 +1,71 @@
+#include "service/operator_log.h"
+#include "service/pad_forms.h"
+#include "service_harness.h"
+
+#include <QTest>
+
+class TestPadForms : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void variableWrites_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("failure");
+        const QString debug = TempAppDir::debugIni();
+        const auto row = [](const char *name, const char *variable, const QString &ini,
+                            const char *text, const char *hex, const char *failure) {
+            QTest::newRow(name) << variable << ini << text << QByteArray::fromHex(hex) << failure;
+        };
+        row("TOTAL", "TOTAL", debug, "25.00", "320035002e00300030000000", "Assign TOTAL FAILED");
+        row("ACCOUNT empty", "ACCOUNT", debug, "", "0000", "Assign CustACCT FAILED");
+        row("FULLNAME", "FULLNAME", debug, "JOSÉ €", "4a004f005300c9002000ac200000",
+            "Assign firstname FAILED");
+        row("FULLNAME quiet", "FULLNAME", "[Local]\nLocalPort=0\n[settings]\ndebugMode=0\n", "",
+            "0000", "Assign firstname FAILED");
+    }
+
+    void variableWrites()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, ini);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, failure);
+        ServiceHarness harness(ini);
+        PadForms &forms = harness.service->forms();
+        OperatorLog &log = harness.service->log();
+        const auto write = [&](const QString &value) {
+            variable == "TOTAL"     ? forms.scrivora_setVar_total(value)
+            : variable == "ACCOUNT" ? forms.scrivora_setVar_account(value)
+                                    : forms.scrivora_setVar_fullname(value);
+        };
+        log.setStatusMsg(QStringLiteral("kept"));
+        write(text);
+        QCOMPARE(harness.pad->writtenBytes(variable), bytes);
+        QCOMPARE(log.statusMsg(), QStringLiteral("kept"));
+
+        const qsizetype linesBefore = harness.statusLines.size();
+        harness.pad->refuseVarWrite(variable, -1);
+        write(QStringLiteral("9.99"));
+        QCOMPARE(log.statusMsg(), failure);
+        // Only the name failure reaches the status list, whatever the debug mode.
+        QCOMPARE(harness.statusLines.mid(linesBefore),
+                 variable == "FULLNAME" ? QStringList{failure} : QStringList{});
+        QVERIFY(harness.dialogs.messages.isEmpty());
+    }
+
+    void refusedFormTellsTheOperator()
+    {
+        ServiceHarness harness;
+        harness.service->forms().showPadForm(QStringLiteral("padNoSuchForm"));
+        QCOMPARE(harness.dialogs.messages, QStringList{"Error Displaying padNoSuchForm"});
+    }
+};
+
+QTEST_MAIN(TestPadForms)
+#include "test_pad_forms.moc"
