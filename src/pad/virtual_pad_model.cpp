@@ -8,6 +8,18 @@
 
 #include <utility>
 
+namespace {
+
+const QString Pin = QStringLiteral("PIN");
+
+/// Empty and a single NUL are how a pad says "nothing entered".
+bool holdsEntry(const QString &value)
+{
+    return !value.isEmpty() && value != QString(QChar(u'\0'));
+}
+
+} // namespace
+
 VirtualPadModel::VirtualPadModel(QObject *parent) : QObject(parent) {}
 
 QStringList VirtualPadModel::knownForms()
@@ -37,6 +49,7 @@ void VirtualPadModel::callStarts(const QString &operation)
 
 qint16 VirtualPadModel::openPort()
 {
+    forgetCustomer();
     if (m_openRefusal) {
         const qint16 status = *m_openRefusal;
         if (!m_refuseEveryOpen)
@@ -114,6 +127,9 @@ qint16 VirtualPadModel::getVar(const QString &name, QString &value)
         return Refused;
     }
     value = m_variables.value(name);
+    // A PIN block goes out once, so a later entry can never answer with this customer's.
+    if (name == Pin && holdsEntry(value))
+        store(Pin, {});
     return m_readStatuses.value(name, 1);
 }
 
@@ -137,7 +153,7 @@ void VirtualPadModel::swipeSampleCard()
 
 void VirtualPadModel::enterPin(const QString &pinBlock)
 {
-    store(QStringLiteral("PIN"), pinBlock);
+    store(Pin, pinBlock);
 }
 
 void VirtualPadModel::sign(const SignatureStrokes &strokes)
@@ -199,6 +215,15 @@ void VirtualPadModel::store(const QString &name, const QString &value)
 {
     m_variables.insert(name, value);
     emit variableChanged(name, value);
+}
+
+void VirtualPadModel::forgetCustomer()
+{
+    for (const QString &name :
+         {QStringLiteral("TRACK1"), QStringLiteral("TRACK2"), Pin, QStringLiteral("SIGCOMP")}) {
+        if (!m_variables.value(name).isEmpty())
+            store(name, {});
+    }
 }
 
 void VirtualPadModel::runDueHooks(const QString &name)

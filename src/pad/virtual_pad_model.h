@@ -24,6 +24,9 @@
  * While the port is closed the pad answers form, variable and script calls with status 0;
  * the card reader, keypad and signature area work whatever the port and the form.
  *
+ * The pad forgets its customer: a PIN block is read out once, and every open of the port
+ * empties the card tracks, the PIN and the signature (see openPort and getVar).
+ *
  * Signals let a window or a remote link follow every change.
  */
 class VirtualPadModel : public QObject
@@ -49,6 +52,8 @@ public:
      * throws PadError when tests made it fail as a whole.
      */
     void callStarts(const QString &operation);
+    /// Empties TRACK1, TRACK2, PIN and SIGCOMP, then opens the port (unless refused, see
+    /// refuseOpen): whatever a customer left before the open is never delivered after it.
     qint16 openPort();
     void closePort();
     bool isPortOpen() const { return m_portOpen; }
@@ -61,7 +66,12 @@ public:
     /// Writes a variable from UTF-16LE bytes ending in one zero code unit; @p count must be
     /// their size.
     qint16 setVar(const QString &name, const QByteArray &bytes, qint16 count);
-    /// Reads a variable (empty for one never written) and runs the read hooks due now.
+    /**
+     * Reads a variable (empty for one never written) and runs the read hooks due now.
+     * A read of PIN that delivers an entry (neither empty nor a single NUL) empties PIN,
+     * so it reads empty until the customer enters a new block. A read while the port is
+     * closed delivers nothing and empties nothing.
+     */
     qint16 getVar(const QString &name, QString &value);
 
     // --- What the pad holds (for windows and tests; these neither count nor fail) ---
@@ -130,6 +140,7 @@ private:
     };
 
     void store(const QString &name, const QString &value);
+    void forgetCustomer();
     void runDueHooks(const QString &name);
 
     bool m_portOpen = false;

@@ -52,6 +52,19 @@ private slots:
         QCOMPARE(events.size(), 0);
     }
 
+    // A resent request is answered from memory: a retried PIN read still brings the block
+    // the pad has handed out meanwhile, while a new read finds PIN empty.
+    void resentPinReadGetsTheBlockAgain()
+    {
+        m_model->enterPin(QStringLiteral("8F2A31C0"));
+        const QByteArray get = encodeFrame({FrameKind::Request, 5, {"GET", "PIN"}});
+        const QByteArray block = encodeFrame({FrameKind::Answer, 5, {"1", "8F2A31C0"}});
+        QCOMPARE(m_server->receive(get), block);
+        QCOMPARE(m_server->receive(get), block);
+        QCOMPARE(m_server->receive(encodeFrame({FrameKind::Request, 6, {"GET", "PIN"}})),
+                 encodeFrame({FrameKind::Answer, 6, {"1", ""}}));
+    }
+
     void unplugForgetsHalfARequest()
     {
         const QByteArray get = encodeFrame({FrameKind::Request, 12, {"GET", "TRACK1"}});

@@ -17,7 +17,7 @@ class VirtualPadModel;
  * or the cable would, whatever form the pad shows.
  *
  *   swipe [TRACK1 [TRACK2]]   fill TRACK1 and TRACK2 (no words: a sample card)
- *   pin BLOCK                 fill PIN
+ *   pin BLOCK                 fill PIN (the next read of PIN takes it out)
  *   sign [STROKES]            fill SIGCOMP (no words: a sample signature)
  *   unplug / replug           stop and resume answering on the line
  *   quit                      end the program

@@ -107,12 +107,12 @@ int main(int argc, char *argv[])
     ControlCommands commands(model, server);
     QObject::connect(&server, &PadLinkServer::event, app.get(),
                      [](const QString &event) { printLine(stdout, event); });
-    QObject::connect(line.get(), &PadLine::received, &server,
-                     [&server, &line](const QByteArray &bytes) {
-                         const QByteArray answer = server.receive(bytes);
-                         if (!answer.isEmpty())
-                             line->write(answer);
-                     });
+    server.serve(*line);
+    // A line that failed (a device pulled out) can serve nobody any more.
+    QObject::connect(line.get(), &PadLine::lost, app.get(), [](const QString &reason) {
+        printLine(stderr, QStringLiteral("scrivora-padsim: ") + reason);
+        QCoreApplication::exit(1);
+    });
     QObject::connect(&commands, &ControlCommands::quitRequested, app.get(),
                      &QCoreApplication::quit);
     // SIGTERM and SIGINT end the event loop, so the symlink is removed on the way out.

@@ -4,14 +4,12 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPort>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <utility>
@@ -23,7 +21,96 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+bool wouldBlock()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
 } // namespace
+
+PadLine::PadLine(int fd)
+    : m_fd(fd), m_reader(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
+      m_writer(new QSocketNotifier(fd, QSocketNotifier::Write, this))
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    m_writer->setEnabled(false);
+    connect(m_reader, &QSocketNotifier::activated, this, &PadLine::readAvailable);
+    connect(m_writer, &QSocketNotifier::activated, this, &PadLine::flush);
+}
+
+PadLine::~PadLine()
+{
+    // The notifiers must let go of the descriptor before it is closed.
+    delete m_reader;
+    delete m_writer;
+    ::close(m_fd);
+}
+
+void PadLine::write(const QByteArray &bytes)
+{
+    if (!m_reader->isEnabled())
+        return;
+    m_pending.append(bytes);
+    // With bytes already waiting, the writer notifier sends these after them.
+    if (!m_writer->isEnabled())
+        flush();
+}
+
+void PadLine::flush()
+{
+    while (m_sent < m_pending.size()) {
+        const ssize_t result =
+            ::write(m_fd, m_pending.constData() + m_sent, size_t(m_pending.size() - m_sent));
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result < 0 && wouldBlock()) {
+            // The terminal's buffer is full: the rest goes when the reader has made room.
+            m_writer->setEnabled(true);
+            return;
+        }
+        if (result <= 0) {
+            fail(QStringLiteral("cannot write to the line: %1").arg(systemError()));
+            return;
+        }
+        m_sent += result;
+    }
+    m_pending.clear();
+    m_sent = 0;
+    m_writer->setEnabled(false);
+}
+
+void PadLine::readAvailable()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(m_fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && wouldBlock())
+            return;
+        if (count <= 0) {
+            fail(count == 0 ? QStringLiteral("the line was closed")
+                            : QStringLiteral("cannot read from the line: %1").arg(systemError()));
+            return;
+        }
+        emit received(QByteArray(buffer, count));
+        // A receiver may have found the line failed while answering.
+        if (!m_reader->isEnabled())
+            return;
+    }
+}
+
+void PadLine::fail(const QString &reason)
+{
+    if (!m_reader->isEnabled())
+        return;
+    // A dead descriptor stays readable and writable for ever: stop watching it.
+    m_reader->setEnabled(false);
+    m_writer->setEnabled(false);
+    m_pending.clear();
+    m_sent = 0;
+    emit lost(reason);
+}
 
 std::unique_ptr<PtyLine> PtyLine::create(const QString &linkPath, QString &error)
 {
@@ -41,16 +128,14 @@ std::unique_ptr<PtyLine> PtyLine::create(const QString &linkPath, QString &error
     }
     const QString devicePath = QString::fromLocal8Bit(ptsname(masterFd));
     const int deviceFd = ::open(ptsname(masterFd), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios raw{};
-    if (deviceFd < 0 || tcgetattr(deviceFd, &raw) != 0) {
+    // Raw both ways: no echo of requests back to the driver, no newline translation.
+    if (deviceFd < 0 || !setPadLineMode(deviceFd)) {
         error = QStringLiteral("cannot open %1: %2").arg(devicePath, systemError());
+        if (deviceFd >= 0)
+            ::close(deviceFd);
         ::close(masterFd);
         return nullptr;
     }
-    // Raw both ways: no echo of requests back to the driver, no newline translation.
-    cfmakeraw(&raw);
-    tcsetattr(deviceFd, TCSANOW, &raw);
-    fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
 
     QFile::remove(linkPath);
     if (!QFile::link(devicePath, linkPath)) {
@@ -63,67 +148,30 @@ std::unique_ptr<PtyLine> PtyLine::create(const QString &linkPath, QString &error
 }
 
 PtyLine::PtyLine(int masterFd, int deviceFd, QString linkPath)
-    : m_masterFd(masterFd), m_deviceFd(deviceFd), m_linkPath(std::move(linkPath)),
-      m_notifier(new QSocketNotifier(masterFd, QSocketNotifier::Read, this))
+    : PadLine(masterFd), m_deviceFd(deviceFd), m_linkPath(std::move(linkPath))
 {
-    connect(m_notifier, &QSocketNotifier::activated, this, &PtyLine::readAvailable);
 }
 
 PtyLine::~PtyLine()
 {
     QFile::remove(m_linkPath);
     ::close(m_deviceFd);
-    ::close(m_masterFd);
-}
-
-void PtyLine::write(const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t result =
-            ::write(m_masterFd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (result < 0 && errno == EINTR)
-            continue;
-        // A full line buffer means nobody reads: the rest is lost, as on a real line.
-        if (result <= 0)
-            return;
-        written += result;
-    }
-}
-
-void PtyLine::readAvailable()
-{
-    char buffer[4096];
-    for (;;) {
-        const ssize_t count = ::read(m_masterFd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return;
-        emit received(QByteArray(buffer, count));
-    }
 }
 
 std::unique_ptr<DeviceLine> DeviceLine::create(const QString &devicePath, QString &error)
 {
-    QString why;
-    std::unique_ptr<QSerialPort> port = openPadSerialLine(devicePath, &why);
-    if (!port) {
-        error = QStringLiteral("cannot open %1: %2").arg(devicePath, why);
+    const QByteArray path = QFile::encodeName(devicePath);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = QStringLiteral("cannot open %1: %2").arg(devicePath, systemError());
         return nullptr;
     }
-    return std::unique_ptr<DeviceLine>(new DeviceLine(std::move(port)));
+    if (!setPadLineMode(fd)) {
+        error = QStringLiteral("cannot set up %1: %2").arg(devicePath, systemError());
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<DeviceLine>(new DeviceLine(fd));
 }
 
-DeviceLine::DeviceLine(std::unique_ptr<QSerialPort> port) : m_port(std::move(port))
-{
-    connect(m_port.get(), &QSerialPort::readyRead, this,
-            [this] { emit received(m_port->readAll()); });
-}
-
-DeviceLine::~DeviceLine() = default;
-
-void DeviceLine::write(const QByteArray &bytes)
-{
-    m_port->write(bytes);
-}
+DeviceLine::DeviceLine(int fd) : PadLine(fd) {}

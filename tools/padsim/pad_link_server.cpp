@@ -2,6 +2,7 @@
 
 #include "pad/pad_driver.h"
 #include "pad/virtual_pad_model.h"
+#include "pad_line.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,6 +83,15 @@ QByteArray PadLinkServer::receive(QByteArrayView bytes)
         out += m_lastAnswer;
     }
     return out;
+}
+
+void PadLinkServer::serve(PadLine &line)
+{
+    connect(&line, &PadLine::received, this, [this, &line](const QByteArray &bytes) {
+        const QByteArray answer = receive(bytes);
+        if (!answer.isEmpty())
+            line.write(answer);
+    });
 }
 
 void PadLinkServer::setPlugged(bool plugged)

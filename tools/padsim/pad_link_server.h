@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class PadLine;
 class VirtualPadModel;
 
 /**
@@ -29,6 +30,8 @@ public:
 
     /// Takes bytes from the line and returns the bytes to send back (possibly none).
     QByteArray receive(QByteArrayView bytes);
+    /// Answers every request that comes in on @p line on that same line, in order.
+    void serve(PadLine &line);
 
     void setPlugged(bool plugged);
     bool isPlugged() const { return m_plugged; }
