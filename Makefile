@@ -3,12 +3,17 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools \
 	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev \
-	netcat-openbsd openssl
+	netcat-openbsd openssl dpkg-dev file desktop-file-utils appstream
 
-.PHONY: run test build configure deps asan clean
+.PHONY: run test package build configure deps asan clean
 
+# The settings beside the built program are the developer's own: copied once, then kept.
 run: build
 	@cd build/$(PRESET)/bin && \
+	if [ ! -e vantrel.ini ]; then \
+		cp $(CURDIR)/vantrel.ini.sample vantrel.ini && \
+		echo "Copied the sample settings to $$PWD/vantrel.ini" >&2; \
+	fi; \
 	if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
 		echo "No display: running offscreen, the operator's view goes to standard error." >&2; \
 		export QT_QPA_PLATFORM=offscreen; \
@@ -17,6 +22,11 @@ run: build
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# A .deb and a portable .tar.gz in build/$(PRESET); only the program is built for them.
+package: configure
+	cmake --build --preset $(PRESET) --target scrivora -j $(JOBS)
+	cd build/$(PRESET) && cpack
 
 asan:
 	$(MAKE) test PRESET=asan
