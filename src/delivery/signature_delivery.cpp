@@ -38,6 +38,8 @@ void SignatureDelivery::scrivora_signature_save(QString &data, const QString &tr
                                             status);
     if (status != 1)
         m_context.log->setStatusMsg(QStringLiteral("scrivora_signature_save Failed"));
+    else if (m_context.saved)
+        m_context.saved(signatureFilePath(transID), transID);
 }
 
 void SignatureDelivery::scrivora_signature_ftp(

@@ -19,6 +19,8 @@ struct DeliveryContext
     QString appDir;              ///< where signature files are written and read for upload
     QString iniFile;             ///< read for the [remote] keys at every signature
     int ftpPort = 21;
+    /// Hears of every signature file the pad driver wrote: its path and job id.
+    std::function<void(const QString &path, const QString &transID)> saved;
     /// One turn of the upload wait: lets events run until the client moves or a short
     /// while passes. Throws ShutDownInProgress once shut-down has begun.
     std::function<void()> waitTurn;

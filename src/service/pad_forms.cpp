@@ -69,4 +69,6 @@ void PadForms::scrivora_clear_padvars()
     m_record.custName.clear();
     m_record.custAcct.clear();
     m_record.transTotal.clear();
+    if (m_recordCleared)
+        m_recordCleared();
 }

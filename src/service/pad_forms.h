@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class OperatorLog;
 class PadDriver;
 struct TransactionRecord;
@@ -28,6 +30,8 @@ public:
     void scrivora_setVar_sigcomp();
     /// Empties the transaction record; the pad keeps its variables.
     void scrivora_clear_padvars();
+    /// Who hears that the transaction record was emptied.
+    void setRecordCleared(std::function<void()> cleared) { m_recordCleared = std::move(cleared); }
 
 private:
     /// Writes @p text to the variable @p name; false when the pad refused it.
@@ -37,4 +41,5 @@ private:
     PadDriver *m_pad;
     OperatorLog &m_log;
     TransactionRecord &m_record;
+    std::function<void()> m_recordCleared;
 };

@@ -38,6 +38,9 @@ ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject 
     delivery.iniFile = m_settings.iniFile;
     delivery.ftpPort = seams.ftpPort;
     delivery.waitTurn = [this] { m_runner->uploadTurn(); };
+    delivery.saved = [this](const QString &path, const QString &jobId) {
+        emit signatureSaved(path, jobId);
+    };
     m_delivery = std::make_unique<SignatureDelivery>(std::move(delivery));
 
     CaptureContext captures;
@@ -55,7 +58,9 @@ ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject 
     m_hostServer->setRequestHandler(
         [this](const QString &request, const HostConnection &from) {
             m_dispatcher->onRequestData(request, from);
+            emit transactionChanged();
         });
+    m_forms->setRecordCleared([this] { emit transactionChanged(); });
     m_commands = std::make_unique<OperatorCommands>(seams.pad, *m_forms, *m_captures, *m_replier,
                                                     *m_log, *seams.dialogs);
 }

@@ -71,6 +71,12 @@ public:
     FtpClient &inet() { return *m_inet; }
     QString appDir() const { return m_appDir; }
 
+signals:
+    /// The transaction record may have changed: a request was handled or the record emptied.
+    void transactionChanged();
+    /// The pad driver wrote the signature file @p path of job @p jobId.
+    void signatureSaved(const QString &path, const QString &jobId);
+
 private:
     void refuseToListen(const QString &why);
 
