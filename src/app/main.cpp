@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/headless_diagnostics.h"
 #include "app/scrivora_app.h"
 #include "hostlink/host_server.h"
@@ -5,10 +6,15 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <optional>
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("Scrivora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SCRIVORA_VERSION));
+    if (const std::optional<int> exitStatus = handleCommandLine(argc, argv))
+        return *exitStatus;
     installHeadlessDiagnosticsFilter(argc, argv);
     QApplication app(argc, argv);
     // The window is hidden most of the time; only shut-down ends the program.
@@ -25,7 +31,11 @@ int main(int argc, char *argv[])
     QObject::connect(&terminationSignals, &UnixSignalWatcher::terminationRequested, &scrivora,
                      &ScrivoraApp::shutDown);
 
-    scrivora.start();
+    if (scrivora.start()) {
+        // Standard error is the operator's view; the technician's ready line goes to output.
+        std::fputs(qPrintable(scrivora.readyLine() + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
     // Shut-down may already have run during start-up (no listener, or a signal meanwhile).
     if (finishedWith)
         return *finishedWith;

@@ -1,5 +1,6 @@
 #include "app/scrivora_app.h"
 
+#include "hostlink/host_server.h"
 #include "pad/pad_driver_factory.h"
 #include "pad/virtual_pad_driver.h"
 #include "service/operator_log.h"
@@ -57,6 +58,21 @@ bool ScrivoraApp::start()
     createPadWindow();
     m_window->showInTray();
     return true;
+}
+
+QString ScrivoraApp::readyLine() const
+{
+    const HostServer &server = m_service->hostServer();
+    QString address = server.serverAddress().toString();
+    if (server.serverAddress().protocol() == QAbstractSocket::IPv6Protocol)
+        address = QLatin1Char('[') + address + QLatin1Char(']');
+    const Settings &settings = m_service->settings();
+    QString pad = settings.padDriver;
+    if (settings.padDriver == QLatin1String("serial"))
+        pad += QLatin1Char(' ') + settings.padDevice;
+    return QStringLiteral("Scrivora %1 listening on %2:%3, pad %4, settings %5")
+        .arg(QCoreApplication::applicationVersion(), address, QString::number(server.serverPort()),
+             pad, m_iniFile);
 }
 
 void ScrivoraApp::createPadWindow()

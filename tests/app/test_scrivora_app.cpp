@@ -91,6 +91,8 @@ private slots:
     void stringTrim();
     void programEndsOnSignal_data();
     void programEndsOnSignal();
+    void commandLine_data();
+    void commandLine();
 };
 
 void TestScrivoraApp::startUpWithoutSettingsFile()
@@ -288,6 +290,54 @@ void TestScrivoraApp::programEndsOnSignal()
     // Without a screen, standard error carries the operator's view alone, from its first line.
     QVERIFY2(errors.startsWith("form_debug: debugMode=[True] debugModeOnly=[False]\n"),
              errors.constData());
+}
+
+void TestScrivoraApp::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // the start of standard output
+    QTest::addColumn<QString>("errors"); // the start of standard error
+
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: scrivora [options]" << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "Scrivora 0." << "";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
+                                    << "scrivora: Unknown option 'frobnicate'.";
+    QTest::newRow("stray argument") << QStringList{"extra"} << 2 << ""
+                                    << "scrivora: unexpected argument 'extra'";
+}
+
+// Neither --help nor --version listens or opens a pad: they work beside a running instance,
+// whose ready line tells where it listens.
+void TestScrivoraApp::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QString, errors);
+
+    const quint16 port = freePort();
+    TempAppDir dir(QStringLiteral("[Local]\nLocalPort=%1\n").arg(port));
+    const QString program = dir.filePath(QStringLiteral("scrivora"));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/scrivora", program));
+    QProcess running;
+    running.start(program, {});
+    QTRY_VERIFY_WITH_TIMEOUT(running.canReadLine(), 10000);
+    QCOMPARE(running.readLine(),
+             QStringLiteral("Scrivora 0.1 listening on 127.0.0.1:%1, pad virtual, settings %2\n")
+                 .arg(port)
+                 .arg(dir.iniPath())
+                 .toUtf8());
+
+    QProcess process;
+    process.start(program, arguments);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(process.readAllStandardOutput().startsWith(output.toUtf8()), qPrintable(output));
+    QVERIFY2(process.readAllStandardError().startsWith(errors.toUtf8()), qPrintable(errors));
+    ::kill(pid_t(running.processId()), SIGTERM);
+    QVERIFY(running.waitForFinished(10000));
+    QCOMPARE(running.exitCode(), 0);
 }
 
 QTEST_MAIN(TestScrivoraApp)
