@@ -90,8 +90,9 @@ void RequestDispatcher::applyUnique(const QString &value)
         m_record.transID = value;
         return;
     }
-    m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value +
-                       QStringLiteral(" transID: ") + m_record.transID);
+    if (m_log.isDebugMode())
+        m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value +
+                           QStringLiteral(" transID: ") + m_record.transID);
     sendError(QStringLiteral("Transaction in progress for job ") + m_record.transID);
 }
 
@@ -155,14 +156,16 @@ void RequestDispatcher::dispatchCard(RequestState &state)
         m_captures.getCardSwipe();
     if (!state.verified)
         return;
-    m_log.output_debug(QStringLiteral("verified 1: ") + state.strVal +
-                       QStringLiteral(" transID: ") + m_record.transID);
+    if (m_log.isDebugMode())
+        m_log.output_debug(QStringLiteral("verified 1: ") + state.strVal +
+                           QStringLiteral(" transID: ") + m_record.transID);
     if (!m_record.isOpen()) {
         sendError(QStringLiteral("transID not set when getSignature"));
         return;
     }
-    m_log.output_debug(QStringLiteral("verified 2: ") + state.strVal +
-                       QStringLiteral(" transID: ") + m_record.transID);
+    if (m_log.isDebugMode())
+        m_log.output_debug(QStringLiteral("verified 2: ") + state.strVal +
+                           QStringLiteral(" transID: ") + m_record.transID);
     m_forms.scrivora_setVar_account(QStringLiteral("XXXXXXXXXXXXXXXX"));
     m_captures.getSignature(state.doFtp);
 }

@@ -1,6 +1,12 @@
 #include "signature/signature_image.h"
 
-#include <QSaveFile>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QtEndian>
 
 #include <algorithm>
@@ -293,18 +299,43 @@ QByteArray renderSignaturePcx(const SignatureStrokes &strokes)
     return pcx;
 }
 
+namespace {
+
+/// Writes all of @p bytes to @p descriptor; false on any error, a full disk included.
+bool writeAll(int descriptor, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(descriptor, bytes.constData() + written,
+                                  size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+} // namespace
+
 bool writeSignatureImage(const QByteArray &sigcompBytes, const QString &path)
 {
     const auto strokes = decodeSignature(sigcompBytes);
     if (!strokes)
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const QByteArray pcx = renderSignaturePcx(*strokes);
-    if (file.write(pcx) != pcx.size()) {
-        file.cancelWriting();
+    // A temporary name beside the file, renamed into place only once every byte is on disk:
+    // a full disk or any other failure leaves nothing behind, not even an empty file.
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0)
         return false;
-    }
-    return file.commit();
+    const bool written = ::fchmod(descriptor, 0644) == 0 && writeAll(descriptor, pcx) &&
+                         ::fsync(descriptor) == 0;
+    const bool closed = ::close(descriptor) == 0;
+    if (written && closed && ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0)
+        return true;
+    ::unlink(temporary.constData());
+    return false;
 }

@@ -40,6 +40,7 @@ void frmMain::buildMenus()
     connect(load, &QAction::triggered, &commands, &OperatorCommands::onScriptLoad);
 
     buildPadFormsMenu();
+    buildHelpMenus();
 }
 
 void frmMain::buildPadFormsMenu()

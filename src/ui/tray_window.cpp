@@ -12,12 +12,7 @@ void frmMain::showInTray()
 {
     m_trayIcon = new QSystemTrayIcon(windowIcon(), this);
     m_trayIcon->setToolTip(QStringLiteral("Vantrel Scrivora"));
-    // Desktops that open a menu on any click still need a way back to the window.
-    auto *menu = new QMenu(this);
-    QAction *showItem = menu->addAction(QStringLiteral("&Show Scrivora"));
-    connect(showItem, &QAction::triggered, this,
-            [this] { onTrayActivated(QSystemTrayIcon::Trigger); });
-    m_trayIcon->setContextMenu(menu);
+    m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { onTrayActivated(reason); });
     // Without a screen there is no notification area to wait for.
@@ -28,6 +23,23 @@ void frmMain::showInTray()
         hide();
     else
         show();
+}
+
+void frmMain::buildTrayMenu()
+{
+    // Desktops that open a menu on any click still need a way back to the window.
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    connect(addCommand(m_trayMenu, "trayShowScrivora", QStringLiteral("&Show Scrivora")),
+            &QAction::triggered, this, [this] { onTrayActivated(QSystemTrayIcon::Trigger); });
+    m_trayShowPad = addCommand(m_trayMenu, "trayShowPad", QStringLiteral("Show &pad"));
+    m_trayShowPad->setVisible(false);
+    connect(m_trayShowPad, &QAction::triggered, this, &frmMain::showPadWindow);
+    connect(addCommand(m_trayMenu, "trayAbout", QStringLiteral("&About Scrivora")),
+            &QAction::triggered, this, &frmMain::showAbout);
+    m_trayMenu->addSeparator();
+    connect(addCommand(m_trayMenu, "trayQuit", QStringLiteral("&Quit")), &QAction::triggered,
+            this, &frmMain::shutDownRequested);
 }
 
 void frmMain::removeTrayIcon()

@@ -22,6 +22,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +94,7 @@ private slots:
     void stringTrim();
     void programEndsOnSignal_data();
     void programEndsOnSignal();
+    void descriptorLimit();
     void commandLine_data();
     void commandLine();
 };
@@ -290,6 +294,61 @@ void TestScrivoraApp::programEndsOnSignal()
     // Without a screen, standard error carries the operator's view alone, from its first line.
     QVERIFY2(errors.startsWith("form_debug: debugMode=[True] debugModeOnly=[False]\n"),
              errors.constData());
+}
+
+namespace {
+
+/// User and system CPU time of process @p pid so far, in clock ticks.
+long cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+    return fields.value(11).toLong() + fields.value(12).toLong(); // utime, stime
+}
+
+} // namespace
+
+// Out of descriptors, the program rests instead of spinning, and serves again once hosts
+// have gone.
+void TestScrivoraApp::descriptorLimit()
+{
+    const quint16 port = freePort();
+    TempAppDir dir(QStringLiteral("[Local]\nLocalPort=%1\n").arg(port));
+    const QString program = dir.filePath(QStringLiteral("scrivora"));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/scrivora", program));
+    QProcess process;
+    // Soft and hard limit both: the program raises its soft limit to the hard one at start.
+    process.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                         QStringLiteral("ulimit -n 48 && exec \"$0\""), program});
+    QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+
+    std::vector<int> hosts;
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(port);
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 100; ++i) {
+        const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(descriptor, reinterpret_cast<const sockaddr *>(&server), sizeof server);
+        hosts.push_back(descriptor);
+    }
+    QTest::qWait(300);
+    const long before = cpuTicks(process.processId());
+    QTest::qWait(1000);
+    const long spent = cpuTicks(process.processId()) - before;
+    QVERIFY2(before >= 0 && spent < 30, qPrintable(QString::number(spent)));
+    for (const int descriptor : hosts)
+        ::close(descriptor);
+
+    HostClient host;
+    QVERIFY(host.connectTo(port));
+    const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
+    QTRY_VERIFY_WITH_TIMEOUT((host.send("TRANS=CC;VERIF=GOOD;"), host.receive(reply.size(), 500) == reply), 10000);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
 }
 
 void TestScrivoraApp::commandLine_data()

@@ -2,13 +2,18 @@
 #include "hostlink/host_reply.h"
 #include "hostlink/host_server.h"
 #include "service/operator_log.h"
+#include "service/pad_forms.h"
 #include "service_harness.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
+#include <QScopeGuard>
+
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -146,6 +151,48 @@ private slots:
         const QByteArray error = "<ERROR>Transaction in progress for job 1</ERROR>";
         other.send("UNIQU=3;");
         QCOMPARE(other.receive(error.size(), 1000), error);
+    }
+
+    // Thousands of hosts connecting at once all get a slot, and every request is answered;
+    // the listener's backlog and the descriptor limit are the system's largest.
+    void thousandsOfSimultaneousConnections()
+    {
+        raiseOpenFileLimit(); // the hosts' ends live in this process as well
+        ServiceHarness harness(TempAppDir::debugIni().replace("debugMode=1", "debugMode=0"));
+        const int hosts = 2000;
+        std::vector<int> sockets;
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(harness.port());
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < hosts; ++i) {
+            const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            QVERIFY(descriptor >= 0);
+            ::connect(descriptor, reinterpret_cast<const sockaddr *>(&server), sizeof server);
+            sockets.push_back(descriptor);
+        }
+        const auto closeAll = qScopeGuard([&sockets] {
+            for (const int descriptor : sockets)
+                ::close(descriptor);
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(int(harness.service->hostServer().socketCT()), hosts, 20000);
+        harness.service->forms().scrivora_clear_padvars();
+        const QByteArray request = "TRANS=CC;VERIF=GOOD;";
+        for (const int descriptor : sockets)
+            QCOMPARE(::send(descriptor, request.constData(), size_t(request.size()), 0),
+                     ssize_t(request.size()));
+        // Every reply goes to the slot the count names; all of them arrive.
+        qsizetype received = 0;
+        const qsizetype expected = hosts * NoTransactionError.size();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                char buffer[65536];
+                for (const int descriptor : sockets)
+                    for (ssize_t n; (n = ::recv(descriptor, buffer, sizeof buffer, 0)) > 0;)
+                        received += n;
+                return received == expected;
+            }(),
+            20000);
     }
 };
 

@@ -13,8 +13,14 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <QDir>
+#include <QProcess>
+#include <QTcpServer>
 #include <QTimer>
+
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -256,15 +262,15 @@ private slots:
             nestedAtFlood = harness->service->runner().nestedCaptures();
             harness->host.send(QByteArray("PINPD=TRUE;").repeated(5000));
         });
-        pad.atRead(QStringLiteral("PIN"), 34, [&] { pad.enterPin(QStringLiteral("1234")); });
+        // Then every capture, innermost first, gets a PIN block of its own.
+        for (int read = 34; read < 34 + 32; ++read)
+            pad.atRead(QStringLiteral("PIN"), read, [&] { pad.enterPin(QStringLiteral("1234")); });
         harness->host.send(Pin);
-        const QByteArray received = harness->host.receive(tooMany.size() * 2, CaptureMs);
-        QCOMPARE(received.left(2 * tooMany.size()), tooMany + tooMany);
-        QCOMPARE(nestedAtFlood, 32);
         const QByteArray pin = element("PINBLOCK", "1234");
-        QByteArray later;
-        QTRY_VERIFY_WITH_TIMEOUT((later += harness->host.receive(0, 10)).contains(pin), CaptureMs);
-        QTRY_COMPARE_WITH_TIMEOUT(harness->service->runner().nestedCaptures(), 0, CaptureMs);
+        const QByteArray expected = tooMany + tooMany + pin.repeated(32);
+        QCOMPARE(harness->host.receive(expected.size(), CaptureMs), expected);
+        QCOMPARE(nestedAtFlood, 32);
+        QCOMPARE(harness->service->runner().nestedCaptures(), 0);
     }
 
     // A reply that cannot be sent because the host has gone is a failure: the signature is
@@ -283,6 +289,82 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(harness->service->record().transID, QString("17"));
         QCOMPARE(harness->service->log().statusMsg(), QString("Error in FTP of signature file"));
+    }
+
+    // With debug mode off, neither the card's tracks nor the PIN block reach the status list
+    // or standard error (which carries the same lines and the message boxes), whatever
+    // happens to the upload.
+    void cardDataStaysOutOfTheLogs()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 downPort = closed.serverPort();
+        closed.close();
+        harness = std::make_unique<ServiceHarness>(
+            QStringLiteral("[Local]\nLocalPort=0\n[remote]\nftpURL=127.0.0.1\nftpUser=u\n"
+                           "ftpPass=SecretPass\n"),
+            downPort);
+        QVERIFY(harness->connectHost());
+        VirtualPadModel &pad = *harness->pad;
+        pad.atRead(QStringLiteral("TRACK1"), 2, [&pad] { pad.swipeSampleCard(); });
+        pad.atRead(QStringLiteral("PIN"), 2, [&pad] { pad.enterPin(QStringLiteral("8F2A31C0D9E4B7A6")); });
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
+        harness->host.send(Swipe);
+        QVERIFY(harness->host.receive(sampleSwipe().size(), CaptureMs) == sampleSwipe());
+        harness->host.send(Pin);
+        QVERIFY(harness->host.receive(10, CaptureMs).startsWith("<PINBLOCK>8F2A"));
+        harness->host.send("VERIF=GOOD;DOFTP=Y;");
+        QVERIFY(harness->host.receive(20, CaptureMs).startsWith("<SIGNATURE>OK</SIGNATURE>"));
+        QTRY_COMPARE_WITH_TIMEOUT(pad.currentForm(), QStringLiteral("padWelcome"), CaptureMs);
+        const QString seen = (harness->statusLines + harness->dialogs.messages).join('\n');
+        for (const QString &secret : {QStringLiteral("4111111111111111"), QStringLiteral("8F2A31"),
+                                      VirtualPadModel::sampleTrack2(), QStringLiteral("SecretPass")})
+            QVERIFY2(!seen.contains(secret), qPrintable(seen));
+    }
+
+    // A folder without a byte to spare: the signature file is not written, and nothing is
+    // left behind, not even an empty file; the capture goes on as after a refused save.
+    void fullFolderKeepsNoPartialFile()
+    {
+        if (!qEnvironmentVariableIsSet("SCRIVORA_PRIVATE_MOUNTS")) {
+            if (geteuid() != 0)
+                QSKIP("A full folder needs a private mount namespace, which needs root.");
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("SCRIVORA_PRIVATE_MOUNTS"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QStringLiteral("unshare"),
+                        {QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                         QStringLiteral("private"), QCoreApplication::applicationFilePath(),
+                         QStringLiteral("fullFolderKeepsNoPartialFile")});
+            QVERIFY(child.waitForFinished(60000));
+            QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+            return;
+        }
+        const QString ini = TempAppDir::debugIni();
+        harness = std::make_unique<ServiceHarness>(ini, 21, [&ini](const QString &dir) {
+            QVERIFY(::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0,
+                            "size=64k") == 0);
+            QFile settings(dir + QStringLiteral("/vantrel.ini"));
+            QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write(ini.toLatin1()) > 0);
+            settings.close();
+            QFile filler(dir + QStringLiteral("/filler"));
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(4096, 'x');
+            while (filler.write(block) == block.size()) {
+            }
+            while (filler.write(block.left(1)) == 1) {
+            }
+        });
+        QVERIFY(harness->connectHost());
+        VirtualPadModel &pad = *harness->pad;
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
+        harness->host.send(Charge);
+        QVERIFY(harness->host.receive(20, CaptureMs).startsWith("<SIGNATURE>OK</SIGNATURE>"));
+        QCOMPARE(QDir(harness->dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"filler", "vantrel.ini"}));
+        ::umount(QFile::encodeName(harness->dir.path()).constData());
     }
 };
 

@@ -6,8 +6,12 @@
 
 #include <QTest>
 
-ServiceHarness::ServiceHarness(const QString &iniText, int ftpPort) : dir(iniText)
+ServiceHarness::ServiceHarness(const QString &iniText, int ftpPort,
+                               const std::function<void(const QString &)> &prepare)
+    : dir(iniText)
 {
+    if (prepare)
+        prepare(dir.path());
     ServiceSeams seams;
     seams.dialogs = &dialogs;
     seams.pad = &driver;

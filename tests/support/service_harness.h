@@ -10,6 +10,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 /// A started service on a virtual pad, reached by a host over loopback: the pad model stays
@@ -18,7 +19,9 @@
 class ServiceHarness
 {
 public:
-    explicit ServiceHarness(const QString &iniText = TempAppDir::debugIni(), int ftpPort = 21);
+    /// @p prepare, when given, works on the application folder before the service starts.
+    explicit ServiceHarness(const QString &iniText = TempAppDir::debugIni(), int ftpPort = 21,
+                            const std::function<void(const QString &appDir)> &prepare = {});
 
     /// Connects the host; false when the service does not listen or the connection fails.
     bool connectHost() { return join(host); }

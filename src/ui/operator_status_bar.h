@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QStatusBar>
+#include <QString>
+
+class QHostAddress;
+class QLabel;
+class ScrivoraService;
+
+/**
+ * The window's status bar: where hosts reach Scrivora, how many are connected, which pad
+ * driver is in use and whether its port is open, and the open job. It follows the service's
+ * signals, never a timer, and shows nothing a card or its holder gives away (no tracks, PIN,
+ * name or account): only the job's id, type and total.
+ */
+class OperatorStatusBar : public QStatusBar
+{
+    Q_OBJECT
+
+public:
+    explicit OperatorStatusBar(ScrivoraService &service, QWidget *parent = nullptr);
+
+    /// "ADDRESS:PORT", an IPv6 address in brackets.
+    static QString hostAndPort(const QHostAddress &address, quint16 port);
+
+    /// Shows "Outbox: N waiting"; a negative @p count hides the field.
+    void setOutboxCount(int count);
+
+private:
+    QLabel *addField(const char *name, const QString &toolTip, int stretch = 0);
+    void showConnections(int count);
+    void showPad(bool open);
+    void showJob();
+
+    ScrivoraService &m_service;
+    QLabel *m_listening = nullptr;
+    QLabel *m_hosts = nullptr;
+    QLabel *m_pad = nullptr;
+    QLabel *m_job = nullptr;
+    QLabel *m_outbox = nullptr;
+};
