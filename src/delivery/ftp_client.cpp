@@ -1,6 +1,7 @@
 #include "delivery/ftp_client.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -28,6 +29,17 @@ CURLM *multiOf(void *handle)
 CURL *easyOf(void *handle)
 {
     return static_cast<CURL *>(handle);
+}
+
+/// The directory a put of @p remoteName goes to, as the operator would name it.
+QString remoteDirectoryOf(const QString &basePath, const QString &remoteName)
+{
+    const QString path = remoteName.startsWith(QLatin1Char('/'))
+                             ? remoteName
+                             : basePath + QLatin1Char('/') + remoteName;
+    QString directory = path.section(QLatin1Char('/'), 0, -2);
+    directory.replace(QRegularExpression(QStringLiteral("/+")), QStringLiteral("/"));
+    return directory.isEmpty() ? QStringLiteral("/") : directory;
 }
 
 } // namespace
@@ -171,12 +183,15 @@ void FtpClient::startPut(const QString &localName, const QString &remoteName)
 {
     m_responseCode = 0;
     m_quitSent = false;
+    m_remoteDirectory = remoteDirectoryOf(m_basePath, remoteName);
     if (m_host.isEmpty())
-        return finishAt(false, QStringLiteral("no FTP server set"));
+        return failPut(FtpOutcome::Kind::Connect, QStringLiteral("no FTP server set"),
+                       QStringLiteral("no FTP server set"));
     m_upload.setFileName(QDir(m_localDirectory).absoluteFilePath(localName));
     if (!m_upload.open(QIODevice::ReadOnly))
-        return finishAt(
-            false,
+        return failPut(
+            FtpOutcome::Kind::Transfer,
+            QStringLiteral("cannot read %1").arg(QFileInfo(m_upload.fileName()).fileName()),
             QStringLiteral("cannot read %1: %2").arg(m_upload.fileName(), m_upload.errorString()));
 
     CURL *easy = curl_easy_init();
@@ -215,7 +230,50 @@ void FtpClient::startPut(const QString &localName, const QString &remoteName)
         m_easy = nullptr;
         curl_easy_cleanup(easy);
         m_upload.close();
-        finishAt(false, QStringLiteral("the transfer could not be started"));
+        failPut(FtpOutcome::Kind::Transfer, QStringLiteral("transfer failed"),
+                QStringLiteral("the transfer could not be started"));
+    }
+}
+
+void FtpClient::failPut(FtpOutcome::Kind kind, const QString &text, const QString &error)
+{
+    m_outcome = {kind, text};
+    finishAt(false, error);
+}
+
+FtpOutcome FtpClient::outcomeOf(int curlResult) const
+{
+    using Kind = FtpOutcome::Kind;
+    const QString code =
+        m_responseCode > 0 ? QStringLiteral(" (%1)").arg(m_responseCode) : QString();
+    switch (CURLcode(curlResult)) {
+    case CURLE_OK:
+        // libcurl already insists on a positive final answer; 226 or 250 is the server's
+        // word that the whole file is stored.
+        if (m_responseCode == 226 || m_responseCode == 250)
+            return {Kind::Landed, {}};
+        return {Kind::Transfer, QStringLiteral("transfer not confirmed") + code};
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+        return {Kind::Connect, QStringLiteral("cannot connect to %1").arg(m_host)};
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        return {Kind::Connect, QStringLiteral("no secure connection to %1").arg(m_host)};
+    case CURLE_LOGIN_DENIED:
+    case CURLE_FTP_WEIRD_PASS_REPLY:
+        return {Kind::Login, QStringLiteral("login refused") + code};
+    case CURLE_REMOTE_ACCESS_DENIED: // libcurl's answer to a refused CWD
+        return {Kind::Directory, QStringLiteral("no directory %1").arg(m_remoteDirectory)};
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+        return {Kind::TimedOut, m_responseCode == 0
+                                    ? QStringLiteral("timed out waiting for %1").arg(m_host)
+                                    : QStringLiteral("timed out")};
+    default:
+        return {Kind::Transfer,
+                QStringLiteral("transfer failed") + (m_responseCode >= 400 ? code : QString())};
     }
 }
 
@@ -313,6 +371,7 @@ void FtpClient::collectFinished()
         m_upload.close();
         ok = result == CURLE_OK;
         m_succeeded = ok;
+        m_outcome = outcomeOf(result);
         m_lastError =
             ok ? QString()
                : QString::fromUtf8(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(result));

@@ -19,6 +19,28 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// How the last put ended, in terms the operator can act on.
+struct FtpOutcome
+{
+    /// Landed: the server confirmed the complete transfer; otherwise where it went wrong.
+    enum class Kind
+    {
+        Landed,
+        Connect,
+        Login,
+        Directory,
+        Transfer,
+        TimedOut
+    };
+
+    Kind kind = Kind::Transfer;
+    /// A short operator text such as "login refused (530)"; empty when landed. It names the
+    /// host and the remote directory at most, never the user or the password.
+    QString text = QStringLiteral("no upload yet");
+
+    bool landed() const { return kind == Kind::Landed; }
+};
+
 /// How long the client waits before it gives an operation up.
 struct FtpTimeouts
 {
@@ -85,6 +107,8 @@ public:
     bool succeeded() const { return m_succeeded; }
     /// Why the last finished operation failed; empty after a success.
     QString lastError() const { return m_lastError; }
+    /// Whether the last finished put landed, or why not; a QUIT leaves it as it is.
+    FtpOutcome outcome() const { return m_outcome; }
 
 signals:
     /// The running operation moved: bytes went or came, a timer ran, or it ended.
@@ -97,6 +121,8 @@ private:
 
     void startPut(const QString &localName, const QString &remoteName);
     void finishAt(bool ok, const QString &error);
+    void failPut(FtpOutcome::Kind kind, const QString &text, const QString &error);
+    FtpOutcome outcomeOf(int curlResult) const;
     QString remoteUrl(const QString &remoteName) const;
     void watchSocket(int socket, int what);
     void socketActivity(int socket, int action);
@@ -127,4 +153,6 @@ private:
     bool m_quitSent = false;
     bool m_succeeded = false;
     QString m_lastError;
+    QString m_remoteDirectory; ///< of the running or last put, for the operator's text
+    FtpOutcome m_outcome;
 };

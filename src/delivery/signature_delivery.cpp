@@ -76,7 +76,8 @@ void SignatureDelivery::scrivora_signature_ftp(
         log.output_debug(log.statusMsg());
 
         if (doFtp) {
-            upload = UploadReport{transID, signatureFilePath(transID), remoteName, false, {}};
+            upload = UploadReport{transID, signatureFilePath(transID), RemoteDirectory + remoteName,
+                                  false, QStringLiteral("interrupted")};
             inet.execute(ftpCommand);
             log.setStatusMsg(QStringLiteral("inet Response Code 1: ") +
                              QString::number(inet.responseCode()));
@@ -89,8 +90,9 @@ void SignatureDelivery::scrivora_signature_ftp(
             }
             log.setStatusMsg(QStringLiteral("inet Response Code 2: ") +
                              QString::number(inet.responseCode()));
-            upload->landed = inet.succeeded();
-            upload->error = inet.lastError();
+            const FtpOutcome outcome = inet.outcome();
+            upload->landed = outcome.landed();
+            upload->error = outcome.text;
             inet.execute(QStringLiteral("QUIT"));
         }
 

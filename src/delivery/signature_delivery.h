@@ -31,7 +31,7 @@ struct UploadReport
 {
     QString transID;
     QString localFile;  ///< the signature file as it was put
-    QString remoteName; ///< the lower-case name on the server
+    QString remoteName; ///< the path on the server, with its lower-case name
     bool landed = false;
     QString error;      ///< why it did not land; empty when it did
 };

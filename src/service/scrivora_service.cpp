@@ -1,6 +1,9 @@
 #include "service/scrivora_service.h"
 
 #include "delivery/ftp_client.h"
+#include "delivery/outbox.h"
+#include "delivery/outbox_retrier.h"
+#include "delivery/outbox_uploader.h"
 #include "delivery/signature_delivery.h"
 #include "hostlink/host_replier.h"
 #include "hostlink/host_server.h"
@@ -63,6 +66,34 @@ ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject 
     m_forms->setRecordCleared([this] { emit transactionChanged(); });
     m_commands = std::make_unique<OperatorCommands>(seams.pad, *m_forms, *m_captures, *m_replier,
                                                     *m_log, *seams.dialogs);
+
+    m_outbox = std::make_unique<Outbox>(m_appDir, [] { return QDateTime::currentDateTimeUtc(); });
+    const QString iniFile = m_settings.iniFile;
+    m_uploader = std::make_unique<FtpOutboxUploader>(
+        [iniFile] {
+            // Read afresh for every attempt: fixing a password in the file is enough.
+            const RemoteSettings remote = readRemoteSettings(iniFile);
+            return FtpRemote{remote.ftpURL, remote.ftpUser, remote.ftpPass};
+        },
+        seams.ftpPort);
+    m_retrier = std::make_unique<OutboxRetrier>(*m_outbox, *m_uploader);
+    // A retry waits while a capture does, so it never comes between a host and its answer.
+    m_retrier->setHoldWhile([this] { return m_runner->nestedCaptures() > 0; });
+    // Losing a signature is no debug detail: these lines show whatever the debug mode.
+    connect(m_outbox.get(), &Outbox::operatorLine, m_log.get(), &OperatorLog::appendStatusLine);
+    m_captures->setUploadReport([this](const UploadReport &report) { uploadReported(report); });
+}
+
+void ScrivoraService::uploadReported(const UploadReport &report)
+{
+    if (report.landed) {
+        m_outbox->landed(report.transID, report.localFile);
+    } else {
+        m_outbox->add(report.transID, report.localFile, report.remoteName, report.error);
+        if (m_lastUploadLanded)
+            emit uploadsStartedFailing(report.transID, report.error);
+    }
+    m_lastUploadLanded = report.landed;
 }
 
 ScrivoraService::~ScrivoraService()
@@ -100,6 +131,9 @@ bool ScrivoraService::start()
     m_hostServer->startAccepting();
     m_log->setStatusMsg(QStringLiteral("Listening to Port: ") +
                         QString::number(m_hostServer->serverPort()));
+    // What a previous run could not upload goes first, now that hosts can be served.
+    m_outbox->load();
+    m_retrier->start();
     return true;
 }
 
@@ -110,6 +144,7 @@ void ScrivoraService::refuseToListen(const QString &why)
 
 void ScrivoraService::beginShutDown()
 {
+    m_retrier->stop();
     m_runner->beginShutDown();
     m_commands->onDisconnect();
 }

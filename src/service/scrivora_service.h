@@ -12,6 +12,10 @@
 class CaptureRunner;
 class Captures;
 class FtpClient;
+class FtpOutboxUploader;
+class Outbox;
+class OutboxRetrier;
+struct UploadReport;
 class HostReplier;
 class HostServer;
 class OperatorCommands;
@@ -69,6 +73,9 @@ public:
     SignatureDelivery &delivery() { return *m_delivery; }
     OperatorCommands &commands() { return *m_commands; }
     FtpClient &inet() { return *m_inet; }
+    /// Signatures whose upload has not landed yet, retried in the background.
+    Outbox &outbox() { return *m_outbox; }
+    OutboxRetrier &retrier() { return *m_retrier; }
     QString appDir() const { return m_appDir; }
 
 signals:
@@ -76,9 +83,12 @@ signals:
     void transactionChanged();
     /// The pad driver wrote the signature file @p path of job @p jobId.
     void signatureSaved(const QString &path, const QString &jobId);
+    /// An upload did not land after the last one did (or after start): worth a notice.
+    void uploadsStartedFailing(const QString &jobId, const QString &reason);
 
 private:
     void refuseToListen(const QString &why);
+    void uploadReported(const UploadReport &report);
 
     Settings m_settings;
     QString m_appDir;
@@ -94,4 +104,8 @@ private:
     std::unique_ptr<Captures> m_captures;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     std::unique_ptr<OperatorCommands> m_commands;
+    std::unique_ptr<Outbox> m_outbox;
+    std::unique_ptr<FtpOutboxUploader> m_uploader;
+    std::unique_ptr<OutboxRetrier> m_retrier;
+    bool m_lastUploadLanded = true;
 };

@@ -1,0 +1,535 @@
+#include "delivery/ftp_client.h"
+#include "delivery/outbox.h"
+#include "delivery/outbox_retrier.h"
+#include "delivery/outbox_uploader.h"
+#include "delivery/retry_schedule.h"
+
+#include "temp_app_dir.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimeZone>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace {
+
+/// Set in the copy of this test that runs in its own network namespace, where port 21 is free.
+const char NamespaceVariable[] = "SCRIVORA_TEST_NETNS";
+const QString User = u"scrivora"_s;
+const QString Password = u"Pass-w0rd"_s;
+const QString Remote = u"/vm/miame/dsk37/170170/17.pcx"_s;
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+/// Stands still until the test moves it.
+struct FakeClock
+{
+    QDateTime time = QDateTime(QDate(2026, 12, 6), QTime(8, 0), QTimeZone::utc());
+    Outbox::Clock seam()
+    {
+        return [this] { return time; };
+    }
+};
+
+/// Records what it is asked to upload; the test decides how each upload ends.
+class FakeUploader : public OutboxUploader
+{
+public:
+    void start(const QString &localFile, const QString &remoteName) override
+    {
+        started << fileBytes(localFile);
+        remotes << remoteName;
+        running = true;
+    }
+    void cancel() override
+    {
+        running = false;
+        ++cancelled;
+    }
+    void finish(bool landed, const QString &reason = {})
+    {
+        running = false;
+        emit finished(landed, reason);
+    }
+
+    QList<QByteArray> started;
+    QStringList remotes;
+    bool running = false;
+    int cancelled = 0;
+};
+
+/// An outbox in a throw-away application folder, on a fake clock, with its lines kept.
+struct Harness
+{
+    Harness()
+    {
+        QObject::connect(&outbox, &Outbox::operatorLine,
+                         [this](const QString &line) { lines << line; });
+        retrier.setCheckInterval(5ms);
+    }
+    /// A signature file of the application folder with @p bytes in it.
+    QString signature(const QByteArray &bytes, const QString &name = u"17.PCX"_s)
+    {
+        writeFile(dir.filePath(name), bytes);
+        return dir.filePath(name);
+    }
+    /// Lets the retrier look at the clock a few times.
+    void settle() { QTest::qWait(40); }
+
+    TempAppDir dir;
+    FakeClock clock;
+    Outbox outbox{dir.path(), clock.seam()};
+    FakeUploader uploader;
+    OutboxRetrier retrier{outbox, uploader};
+    QStringList lines;
+};
+
+/// pyftpdlib on port 21 of the private namespace, serving a fresh home with the ticket folder.
+struct FtpServer
+{
+    ~FtpServer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    bool start()
+    {
+        QDir().mkpath(ticket);
+        process.setWorkingDirectory(dir.path());
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(u"/usr/bin/python3"_s,
+                      {u"-m"_s, u"pyftpdlib"_s, u"-i"_s, u"127.0.0.1"_s, u"-p"_s, u"21"_s, u"-w"_s,
+                       u"-d"_s, u"home"_s, u"-u"_s, User, u"-P"_s, Password});
+        return QTest::qWaitFor(
+            [] {
+                QTcpSocket probe;
+                probe.connectToHost(QHostAddress::LocalHost, 21);
+                return probe.waitForReadyRead(1000) && probe.readAll().startsWith("220");
+            },
+            10000);
+    }
+
+    QTemporaryDir dir;
+    QString ticket = dir.filePath(u"home/vm/miame/dsk37/170170/"_s);
+    QProcess process;
+};
+
+} // namespace
+
+class TestOutbox : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<FtpServer> m_ftp;
+
+    /// Whether the FTP server on port 21 runs; started by the first test that needs it.
+    bool ftpServes()
+    {
+        if (!m_ftp) {
+            m_ftp = std::make_unique<FtpServer>();
+            m_ftpServes = m_ftp->start();
+        }
+        return m_ftpServes;
+    }
+    bool m_ftpServes = false;
+
+private slots:
+    void retryDelays_data()
+    {
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("none yet") << 0 << 30;
+        QTest::newRow("first upload") << 1 << 30;
+        QTest::newRow("second") << 2 << 60;
+        QTest::newRow("third") << 3 << 120;
+        QTest::newRow("fourth") << 4 << 300;
+        QTest::newRow("fifth") << 5 << 900;
+        QTest::newRow("after a day") << 100 << 900;
+    }
+
+    void retryDelays()
+    {
+        QFETCH(int, attempts);
+        QFETCH(int, seconds);
+        QCOMPARE(retryDelay(attempts), std::chrono::seconds(seconds));
+    }
+
+    void addKeepsACopy()
+    {
+        Harness h;
+        QSignalSpy changed(&h.outbox, &Outbox::changed);
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("first"), Remote, u"login refused (530)"_s));
+        h.signature("a later transaction"); // reuses the job id and the file name
+
+        QCOMPARE(h.lines, QStringList{u"Outbox: job 17 not uploaded (login refused (530)), "
+                                      "kept for retry"_s});
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(h.outbox.count(), 1);
+        const OutboxEntry entry = h.outbox.entries().value(0);
+        QCOMPARE(entry.jobId, u"17"_s);
+        QCOMPARE(entry.remoteName, Remote);
+        QCOMPARE(entry.firstFailure, h.clock.time);
+        QCOMPARE(entry.attempts, 1);
+        QCOMPARE(entry.lastError, u"login refused (530)"_s);
+        QCOMPARE(entry.nextDue, h.clock.time.addSecs(30));
+        QCOMPARE(fileBytes(entry.copyPath), QByteArray("first"));
+        const QJsonObject record =
+            QJsonDocument::fromJson(fileBytes(h.outbox.folder() + "/"_L1 + entry.name + ".json"_L1))
+                .object();
+        QCOMPARE(record.value(u"job"_s).toString(), u"17"_s);
+        QCOMPARE(record.value(u"attempts"_s).toInt(), 1);
+    }
+
+    void aNewerSignatureReplaces_data()
+    {
+        QTest::addColumn<QString>("newer"); // "fails", "lands", or "lands for another job"
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QByteArray>("waiting");
+        const QString replaced = u"Outbox: job 17 replaced by a newer signature"_s;
+        QTest::newRow("fails too")
+            << u"fails"_s
+            << QStringList{replaced, u"Outbox: job 17 not uploaded (timed out), kept for retry"_s}
+            << QByteArray("second");
+        QTest::newRow("lands") << u"lands"_s << QStringList{replaced} << QByteArray();
+        QTest::newRow("another job lands")
+            << u"lands for another job"_s << QStringList() << QByteArray("first");
+    }
+
+    void aNewerSignatureReplaces()
+    {
+        QFETCH(QString, newer);
+        QFETCH(QStringList, lines);
+        QFETCH(QByteArray, waiting);
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("first"), Remote, u"transfer failed"_s));
+        h.lines.clear();
+        h.clock.time = h.clock.time.addSecs(5);
+
+        const QString second = h.signature("second");
+        if (newer == "fails"_L1)
+            QVERIFY(h.outbox.add(u"17"_s, second, Remote, u"timed out"_s));
+        else
+            h.outbox.landed(newer == "lands"_L1 ? u"17"_s : u"18"_s, second);
+
+        QCOMPARE(h.lines, lines);
+        QCOMPARE(h.outbox.count(), waiting.isEmpty() ? 0 : 1);
+        QCOMPARE(filesIn(h.outbox.folder()).size(), waiting.isEmpty() ? 0 : 2);
+        if (!waiting.isEmpty())
+            QCOMPARE(fileBytes(h.outbox.entries().value(0).copyPath), waiting);
+    }
+
+    void retriesOnTheSchedule()
+    {
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("sig"), Remote, u"cannot connect to srv"_s));
+        h.retrier.start();
+
+        // Each failure pushes the next attempt further out; only a new reason makes a line.
+        const QList<std::pair<int, QString>> failures = {
+            {30, u"login refused (530)"_s}, {60, u"login refused (530)"_s}, {120, u"timed out"_s}};
+        for (const auto &[delay, reason] : failures) {
+            const qsizetype before = h.uploader.started.size();
+            h.clock.time = h.clock.time.addSecs(delay - 1);
+            h.settle();
+            QCOMPARE(h.uploader.started.size(), before);
+            h.clock.time = h.clock.time.addSecs(1);
+            QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == before + 1; }));
+            h.uploader.finish(false, reason);
+        }
+        QCOMPARE(h.uploader.started, QList<QByteArray>(3, "sig"));
+        QCOMPARE(h.uploader.remotes.value(0), Remote);
+        const OutboxEntry entry = h.outbox.entries().value(0);
+        QCOMPARE(entry.attempts, 4);
+        QCOMPARE(entry.lastError, u"timed out"_s);
+        QCOMPARE(entry.nextDue, h.clock.time.addSecs(300));
+        QCOMPARE(h.lines.size(), 3);
+        QCOMPARE(h.lines.last(), u"Outbox: job 17 not uploaded (timed out), kept for retry"_s);
+
+        h.retrier.retryNow();
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 4; }));
+        h.uploader.finish(true);
+        QCOMPARE(h.lines.last(), u"Outbox: job 17 uploaded after 5 attempts"_s);
+        QCOMPARE(h.outbox.count(), 0);
+        QCOMPARE(filesIn(h.outbox.folder()), QStringList());
+    }
+
+    void oneUploadAtATime()
+    {
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("a", u"17.PCX"_s), Remote, u"x"_s));
+        QVERIFY(h.outbox.add(u"18"_s, h.signature("b", u"18.PCX"_s), Remote, u"x"_s));
+        h.retrier.start();
+        h.retrier.retryNow();
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.running; }));
+        h.retrier.retryNow();
+        h.settle();
+        QCOMPARE(h.uploader.started.size(), 1);
+
+        // Shut-down gives the upload up, counts nothing and keeps both.
+        h.retrier.stop();
+        QCOMPARE(h.uploader.cancelled, 1);
+        h.uploader.finish(true); // a late word from the abandoned upload changes nothing
+        h.retrier.retryNow();
+        h.settle();
+        QCOMPARE(h.uploader.started.size(), 1);
+        QCOMPARE(h.outbox.count(), 2);
+        for (const OutboxEntry &entry : h.outbox.entries())
+            QCOMPARE(entry.attempts, 1);
+
+        h.retrier.start();
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.running; }));
+        h.uploader.finish(true);
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 3; }));
+        h.uploader.finish(true);
+        QCOMPARE(h.outbox.count(), 0);
+    }
+
+    void aNewerLandsDuringTheOldersRetry()
+    {
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("older"), Remote, u"x"_s));
+        h.retrier.start();
+        h.retrier.retryNow();
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.running; }));
+        h.outbox.landed(u"17"_s, h.signature("newer"));
+        h.uploader.finish(true); // the older may now be on the server
+
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 2; }));
+        QCOMPARE(h.uploader.started.last(), QByteArray("newer"));
+        h.uploader.finish(true);
+        QCOMPARE(h.outbox.count(), 0);
+        QCOMPARE(h.lines.last(), u"Outbox: job 17 replaced by a newer signature"_s);
+    }
+
+    void survivesARestart()
+    {
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("sig"), Remote, u"transfer failed (552)"_s));
+        h.clock.time = h.clock.time.addSecs(600);
+
+        Outbox restarted(h.dir.path(), h.clock.seam());
+        restarted.load();
+        QCOMPARE(restarted.count(), 1);
+        const OutboxEntry before = h.outbox.entries().value(0);
+        const OutboxEntry after = restarted.entries().value(0);
+        QCOMPARE(after.jobId, before.jobId);
+        QCOMPARE(after.remoteName, before.remoteName);
+        QCOMPARE(after.firstFailure, before.firstFailure);
+        QCOMPARE(after.lastError, before.lastError);
+        QCOMPARE(fileBytes(after.copyPath), QByteArray("sig"));
+        QCOMPARE(restarted.due()->name, before.name); // at once, not on the old schedule
+    }
+
+    void damagedEntriesAreMovedAside_data()
+    {
+        QTest::addColumn<QByteArray>("record"); // empty: no record at all
+        QTest::addColumn<QByteArray>("copy");   // null: no copy at all
+        const QByteArray good = R"({"job":"18","remote":"/r/18.pcx","copy":"18-x.PCX",
+            "firstFailure":"2026-12-06T08:00:00.000Z","attempts":2,"lastError":"x",
+            "nextDue":"2026-12-06T08:01:00.000Z"})";
+        const auto with = [&good](const char *from, const char *to) {
+            return QByteArray(good).replace(from, to);
+        };
+        QTest::newRow("not JSON") << QByteArray("{\"job\":") << QByteArray("sig");
+        QTest::newRow("no job") << with("\"18\"", "\"\"") << QByteArray("sig");
+        QTest::newRow("no attempts")
+            << with("\"attempts\":2", "\"attempts\":0") << QByteArray("sig");
+        QTest::newRow("bad time") << with("08:00:00.000Z", "soon") << QByteArray("sig");
+        QTest::newRow("copy missing") << good << QByteArray();
+        QTest::newRow("copy empty") << good << QByteArray("");
+        QTest::newRow("copy outside") << with("18-x.PCX", "../vantrel.ini") << QByteArray("sig");
+        QTest::newRow("copy without record") << QByteArray() << QByteArray("sig");
+    }
+
+    void damagedEntriesAreMovedAside()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QByteArray, copy);
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("good"), Remote, u"x"_s));
+        const QString folder = h.outbox.folder();
+        QStringList written; // in the order the folder lists them
+        if (!copy.isNull())
+            written << u"18-x.PCX"_s;
+        if (!record.isEmpty())
+            written << u"18-x.json"_s;
+        for (const QString &name : std::as_const(written))
+            writeFile(folder + u'/' + name, name.endsWith(".json"_L1) ? record : copy);
+        writeFile(h.dir.filePath(u"vantrel.ini"_s), "[remote]");
+        h.lines.clear();
+
+        Outbox restarted(h.dir.path(), h.clock.seam());
+        QObject::connect(&restarted, &Outbox::operatorLine,
+                         [&h](const QString &line) { h.lines << line; });
+        restarted.load();
+
+        QCOMPARE(h.lines, QStringList{u"Outbox: damaged entry 18-x moved to outbox/damaged"_s});
+        QCOMPARE(restarted.count(), 1);
+        QCOMPARE(restarted.entries().value(0).jobId, u"17"_s);
+        QCOMPARE(filesIn(folder).size(), 2);
+        QCOMPARE(filesIn(folder + "/damaged"_L1), written);
+        QVERIFY(QFile::exists(h.dir.filePath(u"vantrel.ini"_s)));
+    }
+
+    void ftpOutcome_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<int>("port"); // 0: a server that greets and then says nothing
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        const QString host = u"127.0.0.1"_s;
+        using Kind = FtpOutcome::Kind;
+        QTest::newRow("landed") << host << Password << Remote << 21 << int(Kind::Landed)
+                                << QString();
+        QTest::newRow("login refused")
+            << host << u"wrong"_s << Remote << 21 << int(Kind::Login) << u"login refused (530)"_s;
+        QTest::newRow("no directory") << host << Password << u"/vm/nowhere/17.pcx"_s << 21
+                                      << int(Kind::Directory) << u"no directory /vm/nowhere"_s;
+        QTest::newRow("server down") << host << Password << Remote << 20 << int(Kind::Connect)
+                                     << u"cannot connect to 127.0.0.1"_s;
+        QTest::newRow("no server set") << QString() << Password << Remote << 21
+                                       << int(Kind::Connect) << u"no FTP server set"_s;
+        QTest::newRow("stalls") << host << Password << Remote << 0 << int(Kind::TimedOut)
+                                << u"timed out"_s;
+    }
+
+    void ftpOutcome()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, password);
+        QFETCH(QString, remote);
+        QFETCH(int, port);
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        if (!qEnvironmentVariableIsSet(NamespaceVariable))
+            QSKIP("Needs root for a private network namespace with port 21.");
+        QVERIFY2(ftpServes(), "pyftpdlib does not greet");
+        QTcpServer mute; // greets and then never answers the user name
+        mute.listen(QHostAddress::LocalHost);
+        connect(&mute, &QTcpServer::newConnection, &mute, [&mute] {
+            while (QTcpSocket *socket = mute.nextPendingConnection())
+                socket->write("220 Service ready\r\n");
+        });
+        QFile::remove(m_ftp->ticket + "17.pcx"_L1);
+        TempAppDir dir;
+        writeFile(dir.filePath(u"17.PCX"_s), "signature");
+
+        FtpClient client;
+        client.setUrl(url);
+        client.setUserName(User);
+        client.setPassword(password);
+        client.setRemotePort(port ? port : mute.serverPort());
+        client.setLocalDirectory(dir.path());
+        client.setTimeouts({5000, 5, 2, 10}); // login, refused after 3 s, counts as connecting
+        QCOMPARE(client.outcome().landed(), false);
+        QSignalSpy finished(&client, &FtpClient::finished);
+        client.execute("put 17.PCX "_L1 + remote);
+        QVERIFY(finished.wait(15000));
+        client.execute(u"QUIT"_s);
+
+        QCOMPARE(int(client.outcome().kind), kind);
+        QCOMPARE(client.outcome().text, text);
+        QCOMPARE(fileBytes(m_ftp->ticket + "17.pcx"_L1),
+                 text.isEmpty() ? QByteArray("signature") : QByteArray());
+    }
+
+    void aFixedPasswordLetsTheRetryLand()
+    {
+        if (!qEnvironmentVariableIsSet(NamespaceVariable))
+            QSKIP("Needs root for a private network namespace with port 21.");
+        QVERIFY2(ftpServes(), "pyftpdlib does not greet");
+        Harness h;
+        FtpRemote settings{u"127.0.0.1"_s, User, u"wrong"_s};
+        FtpOutboxUploader uploader([&settings] { return settings; }, 21);
+        uploader.setTimeouts({5000, 5, 5, 20}); // login, refused after 3 s, counts as connecting
+        OutboxRetrier retrier(h.outbox, uploader);
+        retrier.setCheckInterval(5ms);
+        QFile::remove(m_ftp->ticket + "17.pcx"_L1);
+        const QByteArray signature = "\x0a\x05\x01\x01 not text \r\n\0 at all"_ba;
+
+        // The host's own upload fails first and hands the signature to the outbox.
+        QSignalSpy finished(&uploader, &OutboxUploader::finished);
+        uploader.start(h.signature(signature), Remote);
+        QVERIFY(finished.wait(15000));
+        QCOMPARE(finished.at(0).at(0).toBool(), false);
+        QVERIFY(h.outbox.add(u"17"_s, h.dir.filePath(u"17.PCX"_s), Remote,
+                             finished.at(0).at(1).toString()));
+        h.signature("the next transaction's");
+
+        settings.password = Password; // as if fixed in the settings file
+        retrier.start();
+        h.clock.time = h.clock.time.addSecs(30);
+        QVERIFY(QTest::qWaitFor([&h] { return h.outbox.count() == 0; }, 15000));
+
+        QCOMPARE(fileBytes(m_ftp->ticket + "17.pcx"_L1), signature);
+        QCOMPARE(filesIn(h.outbox.folder()), QStringList());
+        QCOMPARE(
+            h.lines,
+            (QStringList{u"Outbox: job 17 not uploaded (login refused (530)), kept for retry"_s,
+                         u"Outbox: job 17 uploaded after 2 attempts"_s}));
+        for (const QString &line : std::as_const(h.lines))
+            QVERIFY(!line.contains(Password) && !line.contains(u"wrong"_s));
+    }
+};
+
+/// Runs again in a private network namespace with loopback up, so that the FTP server can
+/// have port 21 without clashing with anything; without the rights it runs as it is.
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet(NamespaceVariable) && geteuid() == 0 &&
+        std::system("unshare --net true >/dev/null 2>&1") == 0) {
+        setenv(NamespaceVariable, "1", 1);
+        std::string self = std::filesystem::read_symlink("/proc/self/exe");
+        std::vector<char *> args = {
+            const_cast<char *>("unshare"),
+            const_cast<char *>("--net"),
+            const_cast<char *>("--"),
+            const_cast<char *>("sh"),
+            const_cast<char *>("-c"),
+            const_cast<char *>(
+                "PATH=$PATH:/usr/sbin:/sbin ip link set lo up && exec \"$0\" \"$@\""),
+            self.data()};
+        args.insert(args.end(), argv + 1, argv + argc);
+        args.push_back(nullptr);
+        execvp("unshare", args.data());
+        return 127;
+    }
+    QCoreApplication app(argc, argv);
+    TestOutbox test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_outbox.moc"
