@@ -111,9 +111,16 @@ struct FtpClient::SocketWatch
 
 FtpClient::FtpClient(QObject *parent) : QObject(parent), m_timer(new QTimer(this))
 {
-    initCurlOnce();
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &FtpClient::timerFired);
+}
+
+void FtpClient::prepareLibrary()
+{
+    // Set up at the first transfer: a program that starts never waits for libcurl and TLS.
+    if (m_multi)
+        return;
+    initCurlOnce();
     CURLM *multi = curl_multi_init();
     curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &FtpCallbacks::socket);
     curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
@@ -128,7 +135,8 @@ FtpClient::~FtpClient()
         curl_multi_remove_handle(multiOf(m_multi), easyOf(m_easy));
         curl_easy_cleanup(easyOf(m_easy));
     }
-    curl_multi_cleanup(multiOf(m_multi));
+    if (m_multi)
+        curl_multi_cleanup(multiOf(m_multi));
     m_sockets.clear();
 }
 
@@ -194,6 +202,7 @@ void FtpClient::startPut(const QString &localName, const QString &remoteName)
             QStringLiteral("cannot read %1").arg(QFileInfo(m_upload.fileName()).fileName()),
             QStringLiteral("cannot read %1: %2").arg(m_upload.fileName(), m_upload.errorString()));
 
+    prepareLibrary();
     CURL *easy = curl_easy_init();
     m_errorBuffer[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer);

@@ -119,6 +119,7 @@ signals:
 private:
     struct SocketWatch;
 
+    void prepareLibrary();
     void startPut(const QString &localName, const QString &remoteName);
     void finishAt(bool ok, const QString &error);
     void failPut(FtpOutcome::Kind kind, const QString &text, const QString &error);
