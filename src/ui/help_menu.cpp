@@ -33,8 +33,8 @@ QString frmMain::aboutText() const
     HostServer &server = m_service.hostServer();
     const QString version = QCoreApplication::applicationVersion();
     return QStringList{
-        QStringLiteral("Scrivora %1").arg(version.isEmpty() ? QStringLiteral("(development build)")
-                                                            : version),
+        QStringLiteral("Scrivora %1")
+            .arg(version.isEmpty() ? QStringLiteral("(development build)") : version),
         QStringLiteral("Signature pad service for point-of-sale hosts"),
         QString(),
         QStringLiteral("Settings: %1").arg(settings.iniFile),

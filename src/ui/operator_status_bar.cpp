@@ -32,15 +32,15 @@ OperatorStatusBar::OperatorStatusBar(ScrivoraService &service, QWidget *parent)
     m_outbox->hide();
 
     HostServer &server = service.hostServer();
-    m_listening->setText(server.isListening()
-                             ? tr("Listening on %1")
-                                   .arg(hostAndPort(server.serverAddress(), server.serverPort()))
-                             : tr("Not listening"));
+    m_listening->setText(
+        server.isListening()
+            ? tr("Listening on %1").arg(hostAndPort(server.serverAddress(), server.serverPort()))
+            : tr("Not listening"));
     showConnections(server.socketCT());
     showPad(service.commands().isPadOpen());
     showJob();
-    connect(&server, &HostServer::destroyed, this,
-            [] {});
+    connect(&server, &HostServer::connectionCountChanged, this,
+            &OperatorStatusBar::showConnections);
     connect(&service.commands(), &OperatorCommands::padCommandsChanged, this,
             [this](bool, bool padOpen) { showPad(padOpen); });
     connect(&service, &ScrivoraService::transactionChanged, this, &OperatorStatusBar::showJob);
@@ -66,6 +66,8 @@ QLabel *OperatorStatusBar::addField(const char *name, const QString &toolTip, in
     auto *label = new QLabel(this);
     label->setObjectName(QString::fromLatin1(name));
     label->setToolTip(toolTip);
+    label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    label->setContentsMargins(4, 0, 4, 0);
     addWidget(label, stretch);
     return label;
 }

@@ -141,6 +141,8 @@ QString PadScreen::details() const
 
 void PadScreen::onFormShown(const QString &formName)
 {
+    if (formName == QLatin1String("padWelcome"))
+        m_saleVariables.clear();
     // Every request for a signature starts on an empty area.
     if (formName == QLatin1String("padSig"))
         m_signature->clear();

@@ -77,7 +77,7 @@ QImage readMonoPcx(const QByteArray &bytes)
     // Both store the leftmost pixel in the highest bit; only the line padding differs.
     const int rowBytes = (width + 7) / 8;
     for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), pixels.constData() + qsizetype(y) * rowBytes,
+        std::memcpy(image.scanLine(y), pixels.constData() + qsizetype(y) * bytesPerLine,
                     size_t(rowBytes));
     return image;
 }

@@ -38,8 +38,8 @@ void frmMain::buildTrayMenu()
     connect(addCommand(m_trayMenu, "trayAbout", QStringLiteral("&About Scrivora")),
             &QAction::triggered, this, &frmMain::showAbout);
     m_trayMenu->addSeparator();
-    connect(addCommand(m_trayMenu, "trayQuit", QStringLiteral("&Quit")), &QAction::triggered,
-            this, &frmMain::shutDownRequested);
+    connect(addCommand(m_trayMenu, "trayQuit", QStringLiteral("&Quit")), &QAction::triggered, this,
+            &frmMain::shutDownRequested);
 }
 
 void frmMain::removeTrayIcon()
