@@ -1,11 +1,14 @@
 # Two everyday commands: `make run` and `make test`. Both install what is missing first.
 PRESET ?= default
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools \
 	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev \
 	netcat-openbsd openssl dpkg-dev file desktop-file-utils appstream
+# clang and its libFuzzer runtime build the fuzz targets.
+DEBIAN_PACKAGES += clang libclang-rt-dev
 
-.PHONY: run test package build configure deps asan clean
+.PHONY: run test package build configure deps asan fuzz clean
 
 # The settings beside the built program are the developer's own: copied once, then kept.
 run: build
@@ -30,6 +33,12 @@ package: configure
 
 asan:
 	$(MAKE) test PRESET=asan
+
+# Every fuzz target for FUZZ_SECONDS from its seeds in fuzz/corpus, which stay untouched.
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)

@@ -1,0 +1,114 @@
+// The settings file reader on a file holding the input.
+
+#include "fuzz_support.h"
+
+#include "settings/ini_reader.h"
+#include "settings/settings.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace {
+
+constexpr qsizetype MaxValueLength = 254;
+
+struct Entry
+{
+    QString section;
+    QString key;
+    QString value;
+};
+
+bool isAscii(const QString &text)
+{
+    for (const QChar character : text) {
+        if (character.unicode() > 0x7f)
+            return false;
+    }
+    return true;
+}
+
+/// The first key of the file's first section, as a reader of the format sees it.
+std::optional<Entry> firstEntry(const QString &text)
+{
+    std::optional<QString> section;
+    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = rawLine.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            if (section)
+                return std::nullopt;
+            section = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (section && equals >= 0)
+            return Entry{*section, line.left(equals).trimmed(), line.mid(equals + 1).trimmed()};
+    }
+    return std::nullopt;
+}
+
+void checkSettings(const QString &path)
+{
+    const Settings settings = readSettings(path);
+    fuzzCheck(settings.iniFile == path, "the settings name their file");
+    fuzzCheck(settings.localPort.size() <= MaxValueLength, "values are cut to 254 characters");
+    fuzzCheck(!settings.padDriver.isEmpty() && settings.padDriver == settings.padDriver.toLower(),
+              "the pad driver is named, in lower case");
+    const RemoteSettings remote = readRemoteSettings(path);
+    fuzzCheck(remote.ftpURL.size() <= MaxValueLength && remote.ftpUser.size() <= MaxValueLength &&
+                  remote.ftpPass.size() <= MaxValueLength,
+              "values are cut to 254 characters");
+}
+
+void checkEntry(const QString &path, const Entry &entry)
+{
+    const QString fallback = QStringLiteral("fallback");
+    QString value;
+    fuzzCheck(iniReadValue(path, entry.section, entry.key, QStringLiteral("S"), fallback, value) ==
+                  0,
+              "a text read of an existing file succeeds");
+    fuzzCheck(value == entry.value.left(MaxValueLength),
+              "the first key of the first section reads as written, cut to 254 characters");
+
+    if (isAscii(entry.section) && isAscii(entry.key)) {
+        QString otherCase;
+        iniReadValue(path, entry.section.toUpper(), entry.key.toLower(), QStringLiteral("s"),
+                     fallback, otherCase);
+        fuzzCheck(otherCase == value, "names match regardless of letter case");
+    }
+
+    bool flag = true;
+    const int status = iniReadValue(path, entry.section, entry.key, QStringLiteral("S"), 0, flag);
+    fuzzCheck(status == 0 || (status == value.size() && !flag),
+              "an unconvertible flag reports its length and keeps the default");
+
+    QString untyped;
+    fuzzCheck(iniReadValue(path, entry.section, entry.key, QStringLiteral("N"), fallback,
+                           untyped) == IniNoSuchFile &&
+                  untyped == fallback,
+              "only text reads are done; others keep the default");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static QTemporaryDir dir;
+    static const QString path = dir.filePath(QString::fromLatin1(SettingsFileName));
+    const QByteArray bytes = fuzzInput(data, size);
+    {
+        QFile file(path);
+        fuzzCheck(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                      file.write(bytes) == bytes.size(),
+                  "the settings file is written");
+    }
+    checkSettings(path);
+    if (const std::optional<Entry> entry = firstEntry(QString::fromLatin1(bytes)))
+        checkEntry(path, *entry);
+    return 0;
+}
