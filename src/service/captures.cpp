@@ -62,6 +62,8 @@ void Captures::runCapture(const std::function<void()> &capture)
             return;
         }
         NestedCapture counted(runner);
+        if (m_context.captureStarts)
+            m_context.captureStarts();
         capture();
     });
 }

@@ -23,6 +23,8 @@ struct CaptureContext
     HostReplier *replier = nullptr;
     SignatureDelivery *delivery = nullptr;
     TransactionRecord *record = nullptr;
+    /// Told when a capture begins to wait for the customer.
+    std::function<void()> captureStarts;
 };
 
 /**

@@ -54,6 +54,7 @@ ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject 
     captures.replier = m_replier.get();
     captures.delivery = m_delivery.get();
     captures.record = &m_record;
+    captures.captureStarts = [this] { emit transactionChanged(); };
     m_captures = std::make_unique<Captures>(captures);
 
     m_dispatcher = std::make_unique<RequestDispatcher>(m_record, *m_forms, *m_captures,

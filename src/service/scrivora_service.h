@@ -79,7 +79,8 @@ public:
     QString appDir() const { return m_appDir; }
 
 signals:
-    /// The transaction record may have changed: a request was handled or the record emptied.
+    /// The transaction record may have changed: a request was handled, a capture began, or
+    /// the record was emptied.
     void transactionChanged();
     /// The pad driver wrote the signature file @p path of job @p jobId.
     void signatureSaved(const QString &path, const QString &jobId);

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class LastSignatureView;
+class OutboxDialog;
 class OperatorStatusBar;
 class QAction;
 class QListView;
@@ -70,6 +71,10 @@ private:
     void buildPadFormsMenu();
     void buildHelpMenus();
     void buildTrayMenu();
+    /// File › Upload outbox, the outbox count in the status bar and the tray's notice when
+    /// uploads start failing.
+    void followOutbox(QMenu *file, QAction *before);
+    void showOutbox();
     QAction *addCommand(QMenu *menu, const char *name, const QString &caption);
 
     ScrivoraService &m_service;
@@ -84,6 +89,7 @@ private:
     QAction *m_trayShowPad = nullptr;
     QMenu *m_trayMenu = nullptr;
     QPointer<QMessageBox> m_about;
+    QPointer<OutboxDialog> m_outboxDialog;
     QSystemTrayIcon *m_trayIcon = nullptr;
     QPointer<QWidget> m_padWindow;
     bool m_closing = false;

@@ -22,8 +22,10 @@ void frmMain::buildMenus()
     file->setObjectName(QStringLiteral("mnuFile"));
     m_connect = addCommand(file, "mnuConnect", QStringLiteral("&Connect"));
     m_disconnect = addCommand(file, "mnuDisconnect", QStringLiteral("&Disconnect"));
-    file->addSeparator()->setObjectName(QStringLiteral("mnuFileSeperator1"));
+    QAction *separator = file->addSeparator();
+    separator->setObjectName(QStringLiteral("mnuFileSeperator1"));
     QAction *exit = addCommand(file, "mnuExit", QStringLiteral("&Exit"));
+    followOutbox(file, separator);
     m_connect->setEnabled(commands.isConnectOffered());
     m_disconnect->setEnabled(!commands.isConnectOffered());
     connect(m_connect, &QAction::triggered, &commands, &OperatorCommands::onConnect);

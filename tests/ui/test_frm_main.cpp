@@ -2,6 +2,7 @@
 #include "service/scrivora_service.h"
 #include "ui/frm_main.h"
 #include "ui/last_signature_view.h"
+#include "ui/outbox_dialog.h"
 #include "ui/pcx_image.h"
 #include "ui/status_list_model.h"
 #include "ui/virtual_pad_window.h"
@@ -16,6 +17,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTcpServer>
 #include <QTest>
 
 #include <functional>
@@ -33,8 +35,8 @@ QString iniWith(const QString &localKeys, const QString &padSection = {})
 /// The window on a started service on the virtual pad, as the program builds it.
 struct Window
 {
-    explicit Window(const QString &ini = TempAppDir::debugIni())
-        : harness(ini), window(*harness.service, lines)
+    explicit Window(const QString &ini = TempAppDir::debugIni(), int ftpPort = 21)
+        : harness(ini, ftpPort), window(*harness.service, lines)
     {
     }
 
@@ -137,8 +139,14 @@ private slots:
              {at, "Hosts: 1", open, "No open job", hidden}},
             {"card job",
              [&] {
-                 pad.atRead(QStringLiteral("TRACK1"), 1, [&] { pad.swipeSampleCard(); });
+                 // The job shows while the capture still waits for the card.
+                 QString whileWaiting;
+                 pad.atRead(QStringLiteral("TRACK1"), 1, [&] {
+                     whileWaiting = w.field("statusJob");
+                     pad.swipeSampleCard();
+                 });
                  QVERIFY(w.ask("TRANS=CC;UNIQU=17;TOTAL=25.00;", "</SWIPE>"));
+                 QCOMPARE(whileWaiting, QStringLiteral("Job 17: CC 25.00"));
              },
              {at, "Hosts: 1", open, "Job 17: CC 25.00", hidden}},
             {"abort", [&] { send("ABORT=TRUE;"); }, {at, "Hosts: 1", open, "No open job", hidden}},
@@ -274,6 +282,32 @@ private slots:
         const int age = qAbs(QTime::fromString(caption.captured(1), QStringLiteral("HH:mm:ss"))
                                  .secsTo(QTime::currentTime()));
         QVERIFY2(age <= 10 || age >= 86400 - 10, qPrintable(view->caption()));
+    }
+
+    // An upload that does not land: the status bar counts the waiting signature and
+    // File › Upload outbox lists it with its error.
+    void outboxIsShown()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 downPort = closed.serverPort();
+        closed.close();
+        Window w(TempAppDir::debugIni(QStringLiteral("[remote]\nftpURL=127.0.0.1\n")), downPort);
+        QCOMPARE(w.field("statusOutbox"), QStringLiteral("(hidden)"));
+        QVERIFY(w.harness.connectHost());
+        VirtualPadModel &pad = *w.harness.pad;
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
+        QVERIFY(w.ask("TRANS=CH;UNIQU=21;TOTAL=4.00;NAME=A;ACCOU=1;DOFTP=Y;", "</SIGPATH>"));
+        QTRY_COMPARE(w.field("statusOutbox"), QStringLiteral("Outbox: 1 waiting"));
+
+        w.item("mnuUploadOutbox")->trigger();
+        auto *dialog = w.window.findChild<OutboxDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        const QList<QStringList> rows = dialog->rows();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().at(0), QStringLiteral("21"));
+        QCOMPARE(rows.first().at(2), QStringLiteral("1"));
+        QCOMPARE(rows.first().at(3), QStringLiteral("cannot connect to 127.0.0.1"));
     }
 };
 
