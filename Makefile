@@ -3,8 +3,8 @@ PRESET ?= default
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools \
-	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev \
-	netcat-openbsd openssl dpkg-dev file desktop-file-utils appstream
+	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib python3-openssl libgl-dev \
+	netcat-openbsd openssl dpkg-dev file desktop-file-utils appstream iproute2
 # clang and its libFuzzer runtime build the fuzz targets.
 DEBIAN_PACKAGES += clang libclang-rt-dev
 

@@ -1,8 +1,9 @@
-#include "delivery/signature_image.h"
 #include "host_client.h"
 #include "pad/serial_pad_driver.h"
 #include "pad/virtual_pad_model.h"
+#include "signature/signature_image.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -14,6 +15,29 @@
 
 #include <csignal>
 #include <thread>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+/// Set in the copy of this test that runs one row in a private network namespace.
+constexpr char PrivateNetworkVariable[] = "SCRIVORA_E2E_PRIVATE_NETWORK";
+
+/// Starts @p process so that it is killed when this test ends in any way, a crash included.
+void startTied(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    process.start(program, arguments);
+}
+
+void stop(QProcess &process)
+{
+    process.kill();
+    process.waitForFinished();
+}
+
+} // namespace
 
 // The real scrivora, copied alone into a temporary folder with its vantrel.ini and run
 // offscreen against a real scrivora-padsim; the test is the host and the customer.
@@ -53,22 +77,45 @@ class TestEndToEnd : public QObject
         }
         return false;
     }
+    /// Runs the current row again in a copy of this test inside a private network
+    /// namespace (with a PID namespace, so that nothing started there outlives it).
+    void runInPrivateNetwork()
+    {
+        QProcess copy;
+        copy.setProcessChannelMode(QProcess::ForwardedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(PrivateNetworkVariable, "1");
+        copy.setProcessEnvironment(environment);
+        startTied(copy, "unshare",
+                  {"--net", "--pid", "--fork", "--kill-child", "sh", "-ec",
+                   "PATH=$PATH:/usr/sbin:/sbin; ip link set lo up; exec \"$0\" \"$@\"",
+                   QCoreApplication::applicationFilePath(),
+                   QString("%1:%2").arg(QTest::currentTestFunction(), QTest::currentDataTag())});
+        const bool ended = copy.waitForFinished(60000);
+        if (!ended)
+            stop(copy);
+        QVERIFY2(ended, "the copy in the private network did not end");
+        QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(copy.exitCode(), 0);
+    }
+
 private slots:
     void init()
     {
         m_appDir.emplace();
         m_events.clear();
         m_taken = 0;
+        // Qt Test runs no cleanup() after a failed init(): the emulator is stopped here then.
+        auto stopPad = qScopeGuard([this] { stop(m_pad); });
         m_pad.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_pad.start(SCRIVORA_PADSIM_PATH, {"--pty", m_device, "--headless"});
+        startTied(m_pad, SCRIVORA_PADSIM_PATH, {"--pty", m_device, "--headless"});
         QVERIFY(waitFor("ready " + m_device));
+        stopPad.dismiss();
     }
     void cleanup()
     {
-        m_scrivora.kill();
-        m_scrivora.waitForFinished();
-        m_pad.kill();
-        m_pad.waitForFinished();
+        stop(m_scrivora);
+        stop(m_pad);
     }
 
     // Steps, split at '|': "H request" the host sends; "P command" the customer or the cable
@@ -114,16 +161,22 @@ private slots:
         QFETCH(QString, steps);
         QTemporaryDir ftpRoot;
         QProcess ftpServer;
-        const auto stopFtp = qScopeGuard([&] { ftpServer.kill(), ftpServer.waitForFinished(); });
-        const auto ftpPortFree = [] { return QTcpServer().listen(QHostAddress::LocalHost, 21); };
+        const auto stopFtp = qScopeGuard([&] { stop(ftpServer); });
         if (setup == u"ftp") {
-            // Port 21 can be served here only as root and only when nothing else holds it.
-            if (!ftpPortFree())
-                QSKIP("The upload needs an FTP server on port 21: run as root with it free.");
+            // The program uploads to port 21 only: the row runs where that port is surely
+            // free, in a network of its own, which only root can make.
+            if (qEnvironmentVariableIsEmpty(PrivateNetworkVariable)) {
+                if (::geteuid() != 0)
+                    QSKIP("The upload row needs root for a private network namespace.");
+                runInPrivateNetwork();
+                return;
+            }
+            QVERIFY(QTcpServer().listen(QHostAddress::LocalHost, 21));
             QVERIFY(QDir(ftpRoot.path()).mkpath(QStringLiteral("vm/miame/dsk37/170170")));
-            ftpServer.start("/usr/bin/python3", {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "21",
-                                                 "-w", "-d", ftpRoot.path(), "-u", "u", "-P", "p"});
-            QTRY_VERIFY_WITH_TIMEOUT(!ftpPortFree(), 5000);
+            startTied(ftpServer, "/usr/bin/python3",
+                      {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "21", "-w", "-d", ftpRoot.path(),
+                       "-u", "u", "-P", "p"});
+            QTRY_VERIFY_WITH_TIMEOUT(!QTcpServer().listen(QHostAddress::LocalHost, 21), 5000);
         }
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
@@ -140,7 +193,7 @@ private slots:
                 .toLatin1());
         ini.close();
         m_scrivora.setWorkingDirectory(m_appDir->path());
-        m_scrivora.start(program, {"-platform", "offscreen"});
+        startTied(m_scrivora, program, {"-platform", "offscreen"});
         QTRY_VERIFY_WITH_TIMEOUT(m_host.emplace().connectTo(port, 100), 5000);
         QByteArray errors;
         steps.replace("@APP", m_appDir->path()).replace("@FTP", ftpRoot.path());
