@@ -8,11 +8,12 @@
 namespace {
 
 /// Qt's own options, which the application object takes away later: not ours to refuse.
-const QStringList QtOptionsWithValue = {QStringLiteral("platform"), QStringLiteral("style"),
-                                        QStringLiteral("qwindowgeometry"),
-                                        QStringLiteral("qwindowtitle"), QStringLiteral("display"),
-                                        QStringLiteral("platformtheme"), QStringLiteral("plugin"),
-                                        QStringLiteral("qwindowicon"), QStringLiteral("stylesheet")};
+const QStringList QtOptionsWithValue = {
+    QStringLiteral("platform"),        QStringLiteral("style"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowtitle"),
+    QStringLiteral("display"),         QStringLiteral("platformtheme"),
+    QStringLiteral("plugin"),          QStringLiteral("qwindowicon"),
+    QStringLiteral("stylesheet")};
 
 QStringList withoutQtOptions(int argc, char *argv[])
 {
@@ -26,8 +27,8 @@ QStringList withoutQtOptions(int argc, char *argv[])
             ++i; // and its value
             continue;
         }
-        if (i > 0 && (argument == QLatin1String("-reverse") ||
-                      argument == QLatin1String("-widgetcount")))
+        if (i > 0 &&
+            (argument == QLatin1String("-reverse") || argument == QLatin1String("-widgetcount")))
             continue;
         arguments << argument;
     }

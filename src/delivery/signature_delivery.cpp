@@ -34,8 +34,8 @@ void SignatureDelivery::scrivora_signature_save(QString &data, const QString &tr
         throw std::overflow_error("signature data longer than 32767 bytes");
     const QByteArray bytes = utf16LeBytes(data);
     qint16 status = 0;
-    requirePad(m_context.pad).saveSignature(bytes, qint16(byteCount), signatureFilePath(transID),
-                                            status);
+    requirePad(m_context.pad)
+        .saveSignature(bytes, qint16(byteCount), signatureFilePath(transID), status);
     if (status != 1)
         m_context.log->setStatusMsg(QStringLiteral("scrivora_signature_save Failed"));
     else if (m_context.saved)
@@ -67,8 +67,8 @@ void SignatureDelivery::scrivora_signature_ftp(
 
         const QString signatureFileName = transID + m_sigFileExt;
         const QString remoteName = signatureFileName.toLower();
-        const QString ftpCommand = QStringLiteral("put ") + signatureFileName +
-                                   QLatin1Char(' ') + RemoteDirectory + remoteName;
+        const QString ftpCommand = QStringLiteral("put ") + signatureFileName + QLatin1Char(' ') +
+                                   RemoteDirectory + remoteName;
 
         log.setStatusMsg(QStringLiteral("doFtp: ") + trueFalseWord(doFtp));
         log.output_debug(log.statusMsg());

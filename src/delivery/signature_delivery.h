@@ -12,12 +12,12 @@ class PadDriver;
 /// What signature delivery needs from around it.
 struct DeliveryContext
 {
-    PadDriver *pad = nullptr;    ///< the program's pad driver; null fails a save as a whole
+    PadDriver *pad = nullptr; ///< the program's pad driver; null fails a save as a whole
     HostReplier *replier = nullptr;
     OperatorSink *log = nullptr;
-    FtpClient *inet = nullptr;   ///< the upload client, configured afresh for every upload
-    QString appDir;              ///< where signature files are written and read for upload
-    QString iniFile;             ///< read for the [remote] keys at every signature
+    FtpClient *inet = nullptr; ///< the upload client, configured afresh for every upload
+    QString appDir;            ///< where signature files are written and read for upload
+    QString iniFile;           ///< read for the [remote] keys at every signature
     int ftpPort = 21;
     /// Hears of every signature file the pad driver wrote: its path and job id.
     std::function<void(const QString &path, const QString &transID)> saved;
@@ -33,7 +33,7 @@ struct UploadReport
     QString localFile;  ///< the signature file as it was put
     QString remoteName; ///< the path on the server, with its lower-case name
     bool landed = false;
-    QString error;      ///< why it did not land; empty when it did
+    QString error; ///< why it did not land; empty when it did
 };
 
 /**

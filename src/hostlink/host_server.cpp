@@ -281,7 +281,8 @@ void HostServer::readFrom(const ConnectionPtr &connection)
 {
     ssize_t received = 0;
     do {
-        received = ::recv(connection->m_descriptor, m_readBuffer.data(), size_t(MaxRequestBytes), 0);
+        received =
+            ::recv(connection->m_descriptor, m_readBuffer.data(), size_t(MaxRequestBytes), 0);
     } while (received < 0 && errno == EINTR);
     if (received > 0) {
         const QString request = QString::fromLatin1(m_readBuffer.constData(), received);

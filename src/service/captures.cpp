@@ -118,11 +118,12 @@ void Captures::getSignature(bool &doFtp)
         forms.scrivora_setVar_sigcomp();
         forms.scrivora_setVar_total(record.transTotal);
         forms.showPadForm(QStringLiteral("padSig"));
-        const bool signedNow = m_context.runner->pollUntil(QStringLiteral("Signature Timeout"), [&] {
-            qint16 status = 0;
-            requirePad(m_context.pad).getVar(QStringLiteral("SIGCOMP"), sigData, status);
-            return isPadValueCaptured(sigData);
-        });
+        const bool signedNow =
+            m_context.runner->pollUntil(QStringLiteral("Signature Timeout"), [&] {
+                qint16 status = 0;
+                requirePad(m_context.pad).getVar(QStringLiteral("SIGCOMP"), sigData, status);
+                return isPadValueCaptured(sigData);
+            });
         if (!signedNow)
             return;
         if (log.isDebugMode())

@@ -11,8 +11,8 @@
 #include <QChar>
 
 OperatorCommands::OperatorCommands(PadDriver *pad, PadForms &forms, Captures &captures,
-                                   HostReplier &replier, OperatorLog &log,
-                                   OperatorDialogs &dialogs, QObject *parent)
+                                   HostReplier &replier, OperatorLog &log, OperatorDialogs &dialogs,
+                                   QObject *parent)
     : QObject(parent), m_pad(pad), m_forms(forms), m_captures(captures), m_replier(replier),
       m_log(log), m_dialogs(dialogs)
 {

@@ -19,8 +19,8 @@ struct RequestDispatcher::RequestState
     QString strVal;
 };
 
-RequestDispatcher::RequestDispatcher(TransactionRecord &record, PadForms &forms,
-                                     Captures &captures, HostReplier &replier, OperatorLog &log,
+RequestDispatcher::RequestDispatcher(TransactionRecord &record, PadForms &forms, Captures &captures,
+                                     HostReplier &replier, OperatorLog &log,
                                      const HostServer &server)
     : m_record(record), m_forms(forms), m_captures(captures), m_replier(replier), m_log(log),
       m_server(server)

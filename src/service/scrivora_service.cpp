@@ -57,13 +57,12 @@ ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject 
     captures.captureStarts = [this] { emit transactionChanged(); };
     m_captures = std::make_unique<Captures>(captures);
 
-    m_dispatcher = std::make_unique<RequestDispatcher>(m_record, *m_forms, *m_captures,
-                                                       *m_replier, *m_log, *m_hostServer);
-    m_hostServer->setRequestHandler(
-        [this](const QString &request, const HostConnection &from) {
-            m_dispatcher->onRequestData(request, from);
-            emit transactionChanged();
-        });
+    m_dispatcher = std::make_unique<RequestDispatcher>(m_record, *m_forms, *m_captures, *m_replier,
+                                                       *m_log, *m_hostServer);
+    m_hostServer->setRequestHandler([this](const QString &request, const HostConnection &from) {
+        m_dispatcher->onRequestData(request, from);
+        emit transactionChanged();
+    });
     m_forms->setRecordCleared([this] { emit transactionChanged(); });
     m_commands = std::make_unique<OperatorCommands>(seams.pad, *m_forms, *m_captures, *m_replier,
                                                     *m_log, *seams.dialogs);
@@ -125,8 +124,8 @@ bool ScrivoraService::start()
         return false;
     }
     if (address.isNull()) {
-        refuseToListen(QStringLiteral("ListenAddress %1 is no IP address")
-                           .arg(m_settings.listenAddress));
+        refuseToListen(
+            QStringLiteral("ListenAddress %1 is no IP address").arg(m_settings.listenAddress));
         return false;
     }
     m_hostServer->startAccepting();
@@ -140,7 +139,8 @@ bool ScrivoraService::start()
 
 void ScrivoraService::refuseToListen(const QString &why)
 {
-    m_log->showMessage(QStringLiteral("Cannot listen on port %1: %2").arg(m_settings.localPort, why));
+    m_log->showMessage(
+        QStringLiteral("Cannot listen on port %1: %2").arg(m_settings.localPort, why));
 }
 
 void ScrivoraService::beginShutDown()

@@ -2,12 +2,12 @@
 
 #include <QFile>
 
+#include <QtEndian>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
@@ -306,8 +306,8 @@ bool writeAll(int descriptor, const QByteArray &bytes)
 {
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(descriptor, bytes.constData() + written,
-                                  size_t(bytes.size() - written));
+        const ssize_t n =
+            ::write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -331,10 +331,11 @@ bool writeSignatureImage(const QByteArray &sigcompBytes, const QString &path)
     const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
         return false;
-    const bool written = ::fchmod(descriptor, 0644) == 0 && writeAll(descriptor, pcx) &&
-                         ::fsync(descriptor) == 0;
+    const bool written =
+        ::fchmod(descriptor, 0644) == 0 && writeAll(descriptor, pcx) && ::fsync(descriptor) == 0;
     const bool closed = ::close(descriptor) == 0;
-    if (written && closed && ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0)
+    if (written && closed &&
+        ::rename(temporary.constData(), QFile::encodeName(path).constData()) == 0)
         return true;
     ::unlink(temporary.constData());
     return false;

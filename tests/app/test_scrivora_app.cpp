@@ -15,9 +15,9 @@
 
 #include <QAction>
 #include <QFile>
-#include <QSystemTrayIcon>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTest>
 
@@ -38,6 +38,21 @@ quint16 freePort()
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
 }
+
+/// The real program copied alone into a throw-away folder beside its settings file.
+struct CopiedProgram
+{
+    explicit CopiedProgram(const QString &extraSettings = {})
+        : dir(QStringLiteral("[Local]\nLocalPort=%1\n").arg(port) + extraSettings)
+    {
+        copied = QFile::copy(QCoreApplication::applicationDirPath() + "/scrivora", path);
+    }
+
+    quint16 port = freePort();
+    TempAppDir dir;
+    QString path = dir.filePath(QStringLiteral("scrivora"));
+    bool copied = false;
+};
 
 /// The program started in a throw-away folder with the settings file @p ini (none when
 /// null), recorded dialogs and the virtual pad, which refuses every open with @p openRefusal.
@@ -276,13 +291,12 @@ void TestScrivoraApp::programEndsOnSignal()
 {
     QFETCH(int, signalNumber);
 
-    const quint16 port = freePort();
-    TempAppDir dir(QStringLiteral("[Local]\nLocalPort=%1\n[settings]\ndebugMode=1\n").arg(port));
-    const QString program = dir.filePath(QStringLiteral("scrivora"));
-    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/scrivora", program));
+    const CopiedProgram copy(QStringLiteral("[settings]\ndebugMode=1\n"));
+    QVERIFY(copy.copied);
+    const quint16 port = copy.port;
     QProcess process;
     process.setWorkingDirectory(QDir::rootPath());
-    process.start(program, {});
+    process.start(copy.path, {});
 
     HostClient host;
     QTRY_VERIFY_WITH_TIMEOUT((host.socket().abort(), host.connectTo(port, 200)), 10000);
@@ -314,14 +328,14 @@ long cpuTicks(qint64 pid)
 // have gone.
 void TestScrivoraApp::descriptorLimit()
 {
-    const quint16 port = freePort();
-    TempAppDir dir(QStringLiteral("[Local]\nLocalPort=%1\n").arg(port));
-    const QString program = dir.filePath(QStringLiteral("scrivora"));
-    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/scrivora", program));
+    const CopiedProgram copy;
+    QVERIFY(copy.copied);
+    const quint16 port = copy.port;
+    const QString &program = copy.path;
     QProcess process;
     // Soft and hard limit both: the program raises its soft limit to the hard one at start.
-    process.start(QStringLiteral("sh"), {QStringLiteral("-c"),
-                                         QStringLiteral("ulimit -n 48 && exec \"$0\""), program});
+    process.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"), QStringLiteral("ulimit -n 48 && exec \"$0\""), program});
     QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
 
     std::vector<int> hosts;
@@ -345,7 +359,8 @@ void TestScrivoraApp::descriptorLimit()
     HostClient host;
     QVERIFY(host.connectTo(port));
     const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
-    QTRY_VERIFY_WITH_TIMEOUT((host.send("TRANS=CC;VERIF=GOOD;"), host.receive(reply.size(), 500) == reply), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (host.send("TRANS=CC;VERIF=GOOD;"), host.receive(reply.size(), 500) == reply), 10000);
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitCode(), 0);
@@ -358,8 +373,10 @@ void TestScrivoraApp::commandLine_data()
     QTest::addColumn<QString>("output"); // the start of standard output
     QTest::addColumn<QString>("errors"); // the start of standard error
 
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: scrivora [options]" << "";
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "Scrivora 0." << "";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: scrivora [options]"
+                          << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "Scrivora 0."
+                             << "";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
                                     << "scrivora: Unknown option 'frobnicate'.";
     QTest::newRow("stray argument") << QStringList{"extra"} << 2 << ""
@@ -375,10 +392,11 @@ void TestScrivoraApp::commandLine()
     QFETCH(QString, output);
     QFETCH(QString, errors);
 
-    const quint16 port = freePort();
-    TempAppDir dir(QStringLiteral("[Local]\nLocalPort=%1\n").arg(port));
-    const QString program = dir.filePath(QStringLiteral("scrivora"));
-    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/scrivora", program));
+    const CopiedProgram copy;
+    QVERIFY(copy.copied);
+    const quint16 port = copy.port;
+    const QString &program = copy.path;
+    const TempAppDir &dir = copy.dir;
     QProcess running;
     running.start(program, {});
     QTRY_VERIFY_WITH_TIMEOUT(running.canReadLine(), 10000);

@@ -123,7 +123,8 @@ private slots:
 
     void debugOnlyRepliesAreLoggedNotSent()
     {
-        ServiceHarness harness(TempAppDir::debugIni().replace("debugModeOnly=0", "debugModeOnly=1"));
+        ServiceHarness harness(
+            TempAppDir::debugIni().replace("debugModeOnly=0", "debugModeOnly=1"));
         QVERIFY(harness.connectHost());
         harness.host.send(AskWithoutTransaction);
         QTRY_VERIFY(harness.statusLines.contains(QString::fromLatin1(NoTransactionError)));

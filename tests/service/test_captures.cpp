@@ -307,7 +307,8 @@ private slots:
         QVERIFY(harness->connectHost());
         VirtualPadModel &pad = *harness->pad;
         pad.atRead(QStringLiteral("TRACK1"), 2, [&pad] { pad.swipeSampleCard(); });
-        pad.atRead(QStringLiteral("PIN"), 2, [&pad] { pad.enterPin(QStringLiteral("8F2A31C0D9E4B7A6")); });
+        pad.atRead(QStringLiteral("PIN"), 2,
+                   [&pad] { pad.enterPin(QStringLiteral("8F2A31C0D9E4B7A6")); });
         pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
         harness->host.send(Swipe);
         QVERIFY(harness->host.receive(sampleSwipe().size(), CaptureMs) == sampleSwipe());
@@ -317,8 +318,9 @@ private slots:
         QVERIFY(harness->host.receive(20, CaptureMs).startsWith("<SIGNATURE>OK</SIGNATURE>"));
         QTRY_COMPARE_WITH_TIMEOUT(pad.currentForm(), QStringLiteral("padWelcome"), CaptureMs);
         const QString seen = (harness->statusLines + harness->dialogs.messages).join('\n');
-        for (const QString &secret : {QStringLiteral("4111111111111111"), QStringLiteral("8F2A31"),
-                                      VirtualPadModel::sampleTrack2(), QStringLiteral("SecretPass")})
+        for (const QString &secret :
+             {QStringLiteral("4111111111111111"), QStringLiteral("8F2A31"),
+              VirtualPadModel::sampleTrack2(), QStringLiteral("SecretPass")})
             QVERIFY2(!seen.contains(secret), qPrintable(seen));
     }
 
@@ -344,8 +346,8 @@ private slots:
         }
         const QString ini = TempAppDir::debugIni();
         harness = std::make_unique<ServiceHarness>(ini, 21, [&ini](const QString &dir) {
-            QVERIFY(::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0,
-                            "size=64k") == 0);
+            QVERIFY(::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=64k") ==
+                    0);
             QFile settings(dir + QStringLiteral("/vantrel.ini"));
             QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write(ini.toLatin1()) > 0);
             settings.close();

@@ -118,11 +118,11 @@ private slots:
         QCOMPARE(harness.host.receive(reply.size(), reply.isEmpty() ? 200 : 5000), reply);
         QTRY_COMPARE(charactersRead(harness), before.size() + request.size());
         if (record != "*")
-            QCOMPARE((QStringList{transaction.transID, transaction.transType,
-                                  transaction.transTotal, transaction.custName,
-                                  transaction.custAcct, pad.currentForm()})
-                         .join('|'),
-                     record);
+            QCOMPARE(
+                (QStringList{transaction.transID, transaction.transType, transaction.transTotal,
+                             transaction.custName, transaction.custAcct, pad.currentForm()})
+                    .join('|'),
+                record);
         QVERIFY2(logLine.isEmpty() || harness.statusLines.contains(logLine),
                  qPrintable(harness.statusLines.join('\n')));
         harness.service->forms().scrivora_clear_padvars(); // the connection still answers

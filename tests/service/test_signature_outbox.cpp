@@ -6,9 +6,9 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -112,9 +112,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, WaitMs);
         QCOMPARE(server.stored(QStringLiteral("18.pcx")), renderSignaturePcx(First));
         QVERIFY(harness.statusLines.contains("Outbox: job 18 uploaded after 2 attempts"));
-        QCOMPARE(QDir(harness.service->outbox().folder())
-                     .entryList(QDir::Files | QDir::NoDotAndDotDot),
-                 QStringList());
+        QCOMPARE(
+            QDir(harness.service->outbox().folder()).entryList(QDir::Files | QDir::NoDotAndDotDot),
+            QStringList());
         QVERIFY(!harness.statusLines.join('\n').contains(QStringLiteral("Pass")));
     }
 
@@ -130,8 +130,8 @@ private slots:
             signJob(harness, QStringLiteral("19"), First);
             QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
             // The next run's folder gets this run's outbox.
-            QVERIFY(QProcess::execute("cp", {"-a", harness.service->outbox().folder(),
-                                             kept.path()}) == 0);
+            QVERIFY(QProcess::execute(
+                        "cp", {"-a", harness.service->outbox().folder(), kept.path()}) == 0);
         }
         FtpServer server(port);
         QVERIFY(server.start());
