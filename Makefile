@@ -1,11 +1,18 @@
 # Two everyday commands: `make run` and `make test`. Both install what is missing first.
+# `make bench` measures the release build from the outside (never part of `make test`).
 PRESET ?= default
 JOBS ?= $(shell nproc)
 DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-tools \
 	qt6-serialport-dev libcurl4-openssl-dev python3-pyftpdlib vsftpd libgl-dev \
 	netcat-openbsd openssl
 
-.PHONY: run test build configure deps asan clean
+# A run of some groups only (--only=...) or a quick try (--quick) does not replace the full
+# results that the README quotes.
+BENCH_PRESET ?= release
+BENCH_ARGS ?=
+BENCH_OUT = $(if $(findstring --only,$(BENCH_ARGS))$(findstring --quick,$(BENCH_ARGS)),bench/results-partial.json,bench/results.json)
+
+.PHONY: run test build configure deps asan clean bench
 
 run: build
 	@cd build/$(PRESET)/bin && \
@@ -20,6 +27,13 @@ test: build
 
 asan:
 	$(MAKE) test PRESET=asan
+
+bench: deps
+	cmake --preset $(BENCH_PRESET) >/dev/null
+	cmake --build --preset $(BENCH_PRESET) -j $(JOBS) --target scrivora scrivora-padsim \
+		scrivora-bench-epoll scrivora-bench-qt scrivora-bench
+	build/$(BENCH_PRESET)/bin/scrivora-bench --out=$(BENCH_OUT) \
+		--revision="$$(git describe --always --dirty 2>/dev/null || echo unknown)" $(BENCH_ARGS)
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
