@@ -46,8 +46,10 @@ Connection answeringConnection(unsigned short port, bool opensJob, int timeoutMs
 /// Two hosts connected at once that each get their own replies. The program answers on the
 /// connection whose slot number is its count of open connections; with hosts in slots 1 and 3
 /// and a count of 2 it finds none there and answers the host that asked. Job 1 must be open
-/// and no other host connected. Throws BenchError when the replies do not come back right.
-std::pair<Connection, Connection> separatelyAnsweredHosts(unsigned short port);
+/// and no other host connected; @p timeoutMs as for answeringConnection(). Throws BenchError when
+/// the replies do not come back right.
+std::pair<Connection, Connection> separatelyAnsweredHosts(unsigned short port,
+                                                          int timeoutMs = 2000);
 
 /// One mismatch request and its reply; throws BenchError naming @p who when it fails.
 void exchangeOrThrow(Connection &connection, const char *who);

@@ -50,12 +50,12 @@ void exchangeOrThrow(Connection &connection, const char *who)
         throw BenchError(std::string("an exchange with the ") + who + " failed");
 }
 
-std::pair<Connection, Connection> separatelyAnsweredHosts(unsigned short port)
+std::pair<Connection, Connection> separatelyAnsweredHosts(unsigned short port, int timeoutMs)
 {
     // Each connection is answered before the next comes, so it holds the slot of the count.
-    Connection first = answeringConnection(port, false);
+    Connection first = answeringConnection(port, false, timeoutMs);
     Connection middle = answeringConnection(port, false);
-    Connection last = answeringConnection(port, false);
+    Connection last = answeringConnection(port, false, timeoutMs);
     middle.close();
     sleepMs(300);
     exchangeOrThrow(first, "first of two hosts");
