@@ -33,7 +33,8 @@ bench: deps
 	cmake --build --preset $(BENCH_PRESET) -j $(JOBS) --target scrivora scrivora-padsim \
 		scrivora-bench-epoll scrivora-bench-qt scrivora-bench
 	build/$(BENCH_PRESET)/bin/scrivora-bench --out=$(BENCH_OUT) \
-		--revision="$$(git describe --always --dirty 2>/dev/null || echo unknown)" $(BENCH_ARGS)
+		--revision="$$(git describe --always 2>/dev/null || echo unknown)$$(git status --porcelain \
+			-- . ':!bench/results.json' 2>/dev/null | grep -q . && echo -dirty)" $(BENCH_ARGS)
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
