@@ -1,4 +1,5 @@
 # Two everyday commands: `make run` and `make test`. Both install what is missing first.
+# `make bench` measures the release build from the outside (never part of `make test`).
 PRESET ?= default
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -8,7 +9,13 @@ DEBIAN_PACKAGES := cmake g++ make ccache pkg-config qt6-base-dev qt6-base-dev-to
 # clang and its libFuzzer runtime build the fuzz targets.
 DEBIAN_PACKAGES += clang libclang-rt-dev
 
-.PHONY: run test package build configure deps asan fuzz clean
+# A run of some groups only (--only=...) or a quick try (--quick) does not replace the full
+# results that the README quotes.
+BENCH_PRESET ?= release
+BENCH_ARGS ?=
+BENCH_OUT = $(if $(findstring --only,$(BENCH_ARGS))$(findstring --quick,$(BENCH_ARGS)),bench/results-partial.json,bench/results.json)
+
+.PHONY: run test package build configure deps asan fuzz bench clean
 
 # The settings beside the built program are the developer's own: copied once, then kept.
 run: build
@@ -39,6 +46,14 @@ fuzz: deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(JOBS)
 	fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+bench: deps
+	cmake --preset $(BENCH_PRESET) >/dev/null
+	cmake --build --preset $(BENCH_PRESET) -j $(JOBS) --target scrivora scrivora-padsim \
+		scrivora-bench-epoll scrivora-bench-qt scrivora-bench
+	build/$(BENCH_PRESET)/bin/scrivora-bench --out=$(BENCH_OUT) \
+		--revision="$$(git describe --always 2>/dev/null || echo unknown)$$(git status --porcelain \
+			-- . ':!bench/results.json' 2>/dev/null | grep -q . && echo -dirty)" $(BENCH_ARGS)
 
 build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
