@@ -9,6 +9,9 @@
 
 namespace {
 
+/// How long a burst of host traffic may go unseen in the status bar.
+constexpr int LiveRefreshMs = 100;
+
 /// A request arrives every few seconds at a busy till; unchanged text costs no repaint.
 void setTextIfChanged(QLabel *label, const QString &text)
 {
@@ -39,11 +42,25 @@ OperatorStatusBar::OperatorStatusBar(ScrivoraService &service, QWidget *parent)
     showConnections(server.socketCT());
     showPad(service.commands().isPadOpen());
     showJob();
-    connect(&server, &HostServer::connectionCountChanged, this,
-            &OperatorStatusBar::showConnections);
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(LiveRefreshMs);
+    connect(&m_refresh, &QTimer::timeout, this, &OperatorStatusBar::refreshLive);
+    connect(&server, &HostServer::connectionCountChanged, this, &OperatorStatusBar::refreshSoon);
     connect(&service.commands(), &OperatorCommands::padCommandsChanged, this,
             [this](bool, bool padOpen) { showPad(padOpen); });
-    connect(&service, &ScrivoraService::transactionChanged, this, &OperatorStatusBar::showJob);
+    connect(&service, &ScrivoraService::transactionChanged, this, &OperatorStatusBar::refreshSoon);
+}
+
+void OperatorStatusBar::refreshSoon()
+{
+    if (!m_refresh.isActive())
+        m_refresh.start();
+}
+
+void OperatorStatusBar::refreshLive()
+{
+    showConnections(m_service.hostServer().socketCT());
+    showJob();
 }
 
 QString OperatorStatusBar::hostAndPort(const QHostAddress &address, quint16 port)

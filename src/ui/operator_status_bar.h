@@ -2,6 +2,7 @@
 
 #include <QStatusBar>
 #include <QString>
+#include <QTimer>
 
 class QHostAddress;
 class QLabel;
@@ -10,7 +11,9 @@ class ScrivoraService;
 /**
  * The window's status bar: where hosts reach Scrivora, how many are connected, which pad
  * driver is in use and whether its port is open, and the open job. It follows the service's
- * signals, never a timer, and shows nothing a card or its holder gives away (no tracks, PIN,
+ * signals; host connections and jobs, which may change thousands of times a second, are
+ * shown at most ten times a second, so a busy host link never waits for the window to paint.
+ * Nothing polls while nothing changes. It shows nothing a card or its holder gives away (no tracks, PIN,
  * name or account): only the job's id, type and total.
  */
 class OperatorStatusBar : public QStatusBar
@@ -31,6 +34,9 @@ private:
     void showConnections(int count);
     void showPad(bool open);
     void showJob();
+    /// The live fields are redrawn once the current burst of changes has had its moment.
+    void refreshSoon();
+    void refreshLive();
 
     ScrivoraService &m_service;
     QLabel *m_listening = nullptr;
@@ -38,4 +44,5 @@ private:
     QLabel *m_pad = nullptr;
     QLabel *m_job = nullptr;
     QLabel *m_outbox = nullptr;
+    QTimer m_refresh;
 };

@@ -141,7 +141,7 @@ private slots:
              [&] {
                  // The job shows while the capture still waits for the card.
                  QString whileWaiting;
-                 pad.atRead(QStringLiteral("TRACK1"), 1, [&] {
+                 pad.atRead(QStringLiteral("TRACK1"), 40, [&] {
                      whileWaiting = w.field("statusJob");
                      pad.swipeSampleCard();
                  });
