@@ -1,34 +1,70 @@
 #include "delivery/ftp_client.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <QUrl>
 
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <climits>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <set>
+#include <string>
+#include <thread>
 
 namespace {
+
+/// The transfers still inside libcurl, so that the program's exit waits for them to leave it
+/// before the TLS library is torn down under them.
+class RunningWorkers
+{
+public:
+    ~RunningWorkers()
+    {
+        std::unique_lock lock(m_mutex);
+        m_idle.wait_for(lock, std::chrono::seconds(3), [this] { return m_count == 0; });
+    }
+    void add()
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_count;
+    }
+    void remove()
+    {
+        // Notified under the lock: the exit cannot end the wait before this returns.
+        const std::lock_guard lock(m_mutex);
+        --m_count;
+        m_idle.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    int m_count = 0;
+};
+
+RunningWorkers &runningWorkers()
+{
+    static RunningWorkers workers;
+    return workers;
+}
 
 void initCurlOnce()
 {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-CURLM *multiOf(void *handle)
-{
-    return static_cast<CURLM *>(handle);
-}
-
-CURL *easyOf(void *handle)
-{
-    return static_cast<CURL *>(handle);
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // Made after libcurl's TLS set-up, so that at exit it is torn down before it.
+        runningWorkers();
+    });
 }
 
 /// The directory a put of @p remoteName goes to, as the operator would name it.
@@ -44,100 +80,239 @@ QString remoteDirectoryOf(const QString &basePath, const QString &remoteName)
 
 } // namespace
 
-/// libcurl's callbacks, handed back to the client they belong to.
-struct FtpCallbacks
+/// One put, shared by the client that started it and the worker thread that runs it. The
+/// settings are written before the worker starts and only read afterwards; the result is
+/// written by the worker before it tells the client, which reads it only then.
+struct FtpTransfer : std::enable_shared_from_this<FtpTransfer>
 {
-    static int socket(CURL *, curl_socket_t socket, int what, void *client, void *)
+    ~FtpTransfer()
     {
-        static_cast<FtpClient *>(client)->watchSocket(socket, what);
-        return 0;
+        if (upload >= 0)
+            ::close(upload);
     }
 
-    static int timer(CURLM *, long timeoutMs, void *client)
-    {
-        auto *self = static_cast<FtpClient *>(client);
-        // libcurl may only be called back into from the event loop, so the timer never
-        // runs the action here, not even for a zero time-out.
-        if (timeoutMs < 0)
-            self->m_timer->stop();
-        else
-            self->m_timer->start(int(std::min(timeoutMs, long(INT_MAX))));
-        return 0;
-    }
+    std::string url;
+    std::string userName;
+    std::string password;
+    std::string caFile;
+    bool tls = false;
+    FtpTimeouts timeouts;
+    int upload = -1; ///< the local file, read by the worker alone
+    curl_off_t uploadSize = 0;
+    QString host; ///< for the operator's text, read by the client alone
+
+    std::atomic<bool> aborted{false};
+    std::atomic<int> responseCode{0};
+    std::atomic<bool> movePending{false};
+    bool quitSent = false;     ///< the worker's own
+    curl_off_t lastMoved = -1; ///< the worker's own: bytes up and down when last told
+    CURLcode result = CURLE_FAILED_INIT;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    /// Runs the put to its end; the worker thread's body.
+    void run();
+    /// Makes the worker end as soon as it can: its connections are shut, and libcurl's own
+    /// waits give up at their next progress call, within about a second.
+    void abort();
+    /// Stops all further news to the client, which is going away or has given up.
+    void forgetClient();
+    void tellClient(void (FtpClient::*slot)(const std::shared_ptr<FtpTransfer> &));
+    void noteMove();
+    curl_socket_t openSocket(const curl_sockaddr &address);
+    void closeSocket(curl_socket_t socket);
+
+private:
+    std::mutex m_clientMutex;
+    FtpClient *m_client = nullptr; ///< guarded by m_clientMutex
+
+    std::mutex m_socketsMutex;
+    std::set<curl_socket_t> m_sockets; ///< open and not yet closed; guarded by m_socketsMutex
+
+    friend class FtpClient;
+};
+
+/// libcurl's callbacks, called in the worker and handed to its transfer.
+struct FtpCallbacks
+{
+    static FtpTransfer &transferOf(void *data) { return *static_cast<FtpTransfer *>(data); }
 
     /// Follows the control connection to keep the code of the last answer; the answer to
     /// the closing QUIT is left out, so that the code tells how the transfer went.
-    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *client)
+    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *transfer)
     {
-        auto *self = static_cast<FtpClient *>(client);
+        FtpTransfer &self = transferOf(transfer);
         const QByteArrayView line(data, qsizetype(size));
         if (type == CURLINFO_HEADER_OUT && line.startsWith("QUIT"))
-            self->m_quitSent = true;
-        if (type == CURLINFO_HEADER_IN && !self->m_quitSent && line.size() >= 4 &&
-            line.at(3) == ' ') {
+            self.quitSent = true;
+        if (type == CURLINFO_HEADER_IN && !self.quitSent && line.size() >= 4 && line.at(3) == ' ') {
             bool isNumber = false;
             const int code = line.first(3).toByteArray().toInt(&isNumber);
-            if (isNumber)
-                self->m_responseCode = code;
+            if (isNumber) {
+                self.responseCode = code;
+                self.noteMove();
+            }
         }
         return 0;
     }
 
-    static size_t read(char *buffer, size_t size, size_t count, void *client)
+    static size_t read(char *buffer, size_t size, size_t count, void *transfer)
     {
-        const qint64 got =
-            static_cast<FtpClient *>(client)->m_upload.read(buffer, qint64(size * count));
+        FtpTransfer &self = transferOf(transfer);
+        if (self.aborted)
+            return CURL_READFUNC_ABORT;
+        const ssize_t got = ::read(self.upload, buffer, size * count);
         return got < 0 ? CURL_READFUNC_ABORT : size_t(got);
     }
-};
 
-/// The notifiers of one socket libcurl asked us to watch.
-struct FtpClient::SocketWatch
-{
-    QSocketNotifier *read = nullptr;
-    QSocketNotifier *write = nullptr;
-
-    ~SocketWatch()
+    /// Called about once a second even while libcurl blocks for an answer: the only way to
+    /// end such a wait early.
+    static int progress(void *transfer, curl_off_t, curl_off_t downloaded, curl_off_t,
+                        curl_off_t uploaded)
     {
-        // The watch may end inside its own notifier's signal: delete later, never now.
-        for (QSocketNotifier *notifier : {read, write}) {
-            if (notifier) {
-                notifier->setEnabled(false);
-                notifier->deleteLater();
-            }
+        FtpTransfer &self = transferOf(transfer);
+        if (self.aborted)
+            return 1;
+        if (downloaded + uploaded != self.lastMoved) {
+            self.lastMoved = downloaded + uploaded;
+            self.noteMove();
         }
+        return 0;
+    }
+
+    static curl_socket_t openSocket(void *transfer, curlsocktype, curl_sockaddr *address)
+    {
+        return transferOf(transfer).openSocket(*address);
+    }
+
+    static int closeSocket(void *transfer, curl_socket_t socket)
+    {
+        transferOf(transfer).closeSocket(socket);
+        return 0;
     }
 };
 
-FtpClient::FtpClient(QObject *parent) : QObject(parent), m_timer(new QTimer(this))
+void FtpTransfer::run()
 {
-    m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, &FtpClient::timerFired);
+    CURL *easy = curl_easy_init();
+    if (!easy)
+        return tellClient(&FtpClient::transferEnded);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
+    if (!userName.empty()) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, userName.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
+    }
+    if (tls) {
+        curl_easy_setopt(easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        if (!caFile.empty())
+            curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
+    }
+    curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &FtpCallbacks::read);
+    curl_easy_setopt(easy, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, uploadSize);
+    curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connectMs));
+    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(timeouts.serverResponseSec));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(timeouts.stallSec));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT, long(timeouts.totalSec));
+    // The connection is not kept: libcurl sends QUIT right after the transfer, and its wait
+    // for the answer is bounded by the server-response time-out of this handle.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &FtpCallbacks::progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &FtpCallbacks::openSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpCallbacks::closeSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::debug);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    result = curl_easy_perform(easy);
+    curl_easy_cleanup(easy);
+    tellClient(&FtpClient::transferEnded);
 }
 
-void FtpClient::prepareLibrary()
+void FtpTransfer::abort()
 {
-    // Set up at the first transfer: a program that starts never waits for libcurl and TLS.
-    if (m_multi)
-        return;
-    initCurlOnce();
-    CURLM *multi = curl_multi_init();
-    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &FtpCallbacks::socket);
-    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &FtpCallbacks::timer);
-    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
-    m_multi = multi;
+    aborted = true;
+    const std::lock_guard lock(m_socketsMutex);
+    // A shut socket wakes libcurl from any wait on it; closing stays libcurl's business.
+    for (const curl_socket_t socket : m_sockets)
+        ::shutdown(socket, SHUT_RDWR);
 }
+
+void FtpTransfer::forgetClient()
+{
+    const std::lock_guard lock(m_clientMutex);
+    m_client = nullptr;
+}
+
+void FtpTransfer::tellClient(void (FtpClient::*slot)(const std::shared_ptr<FtpTransfer> &))
+{
+    // Under the lock the client cannot finish its destructor; a call still queued when it
+    // does is dropped with it.
+    const std::lock_guard lock(m_clientMutex);
+    if (!m_client)
+        return;
+    QMetaObject::invokeMethod(
+        m_client, [client = m_client, self = shared_from_this(), slot] { (client->*slot)(self); },
+        Qt::QueuedConnection);
+}
+
+void FtpTransfer::noteMove()
+{
+    // One notice at a time: a waiter needs to wake, not to count.
+    if (!movePending.exchange(true))
+        tellClient(&FtpClient::transferMoved);
+}
+
+curl_socket_t FtpTransfer::openSocket(const curl_sockaddr &address)
+{
+    const std::lock_guard lock(m_socketsMutex);
+    // Checked under the lock: an abort either sees this socket or is seen here.
+    if (aborted)
+        return CURL_SOCKET_BAD;
+    const curl_socket_t socket =
+        ::socket(address.family, address.socktype | SOCK_CLOEXEC, address.protocol);
+    if (socket != CURL_SOCKET_BAD)
+        m_sockets.insert(socket);
+    return socket;
+}
+
+void FtpTransfer::closeSocket(curl_socket_t socket)
+{
+    // Closed under the lock, so that an abort never shuts a number already reused.
+    const std::lock_guard lock(m_socketsMutex);
+    m_sockets.erase(socket);
+    ::close(socket);
+}
+
+FtpClient::FtpClient(QObject *parent) : QObject(parent) {}
 
 FtpClient::~FtpClient()
 {
-    if (m_easy) {
-        curl_multi_remove_handle(multiOf(m_multi), easyOf(m_easy));
-        curl_easy_cleanup(easyOf(m_easy));
-    }
-    if (m_multi)
-        curl_multi_cleanup(multiOf(m_multi));
-    m_sockets.clear();
+    // The worker ends by itself within about a second; it is never waited for here.
+    letGo();
+}
+
+void FtpClient::letGo()
+{
+    if (!m_transfer)
+        return;
+    m_transfer->forgetClient();
+    m_transfer->abort();
+    m_responseCode = m_transfer->responseCode;
+    m_transfer.reset();
+}
+
+int FtpClient::responseCode() const
+{
+    return m_transfer ? m_transfer->responseCode.load() : m_responseCode;
 }
 
 void FtpClient::setUrl(const QString &url)
@@ -190,58 +365,45 @@ void FtpClient::execute(const QString &operation)
 void FtpClient::startPut(const QString &localName, const QString &remoteName)
 {
     m_responseCode = 0;
-    m_quitSent = false;
     m_remoteDirectory = remoteDirectoryOf(m_basePath, remoteName);
     if (m_host.isEmpty())
         return failPut(FtpOutcome::Kind::Connect, QStringLiteral("no FTP server set"),
                        QStringLiteral("no FTP server set"));
-    m_upload.setFileName(QDir(m_localDirectory).absoluteFilePath(localName));
-    if (!m_upload.open(QIODevice::ReadOnly))
+    QFile upload(QDir(m_localDirectory).absoluteFilePath(localName));
+    if (!upload.open(QIODevice::ReadOnly))
         return failPut(
             FtpOutcome::Kind::Transfer,
-            QStringLiteral("cannot read %1").arg(QFileInfo(m_upload.fileName()).fileName()),
-            QStringLiteral("cannot read %1: %2").arg(m_upload.fileName(), m_upload.errorString()));
+            QStringLiteral("cannot read %1").arg(QFileInfo(upload.fileName()).fileName()),
+            QStringLiteral("cannot read %1: %2").arg(upload.fileName(), upload.errorString()));
 
-    prepareLibrary();
-    CURL *easy = curl_easy_init();
-    m_errorBuffer[0] = '\0';
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_URL, remoteUrl(remoteName).toUtf8().constData());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
-    if (!m_userName.isEmpty()) {
-        curl_easy_setopt(easy, CURLOPT_USERNAME, m_userName.toUtf8().constData());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, m_password.toUtf8().constData());
+    // Set up at the first transfer: a program that starts never waits for libcurl and TLS.
+    initCurlOnce();
+    auto transfer = std::make_shared<FtpTransfer>();
+    transfer->url = remoteUrl(remoteName).toStdString();
+    transfer->userName = m_userName.toStdString();
+    transfer->password = m_password.toStdString();
+    transfer->tls = m_scheme == QLatin1String("ftps");
+    transfer->caFile = QFile::encodeName(m_caFile).toStdString();
+    transfer->timeouts = m_timeouts;
+    transfer->host = m_host;
+    transfer->uploadSize = curl_off_t(upload.size());
+    // The worker reads a descriptor of its own: the QFile stays in this thread.
+    transfer->upload = ::fcntl(upload.handle(), F_DUPFD_CLOEXEC, 0);
+    transfer->m_client = this;
+    runningWorkers().add();
+    try {
+        std::thread([transfer]() mutable {
+            transfer->run();
+            // Let go before the count says the worker has left.
+            transfer.reset();
+            runningWorkers().remove();
+        }).detach();
+    } catch (const std::system_error &) {
+        runningWorkers().remove();
+        return failPut(FtpOutcome::Kind::Transfer, QStringLiteral("transfer failed"),
+                       QStringLiteral("the transfer could not be started"));
     }
-    if (m_scheme == QLatin1String("ftps")) {
-        curl_easy_setopt(easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
-        if (!m_caFile.isEmpty())
-            curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(m_caFile).constData());
-    }
-    curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &FtpCallbacks::read);
-    curl_easy_setopt(easy, CURLOPT_READDATA, this);
-    curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(m_upload.size()));
-    curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(m_timeouts.connectMs));
-    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_timeouts.serverResponseSec));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_timeouts.stallSec));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT, long(m_timeouts.totalSec));
-    // The connection is not kept: libcurl sends QUIT right after the transfer, and its wait
-    // for the answer is bounded by the server-response time-out of this handle.
-    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::debug);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
-    m_easy = easy;
-    if (curl_multi_add_handle(multiOf(m_multi), easy) != CURLM_OK) {
-        m_easy = nullptr;
-        curl_easy_cleanup(easy);
-        m_upload.close();
-        failPut(FtpOutcome::Kind::Transfer, QStringLiteral("transfer failed"),
-                QStringLiteral("the transfer could not be started"));
-    }
+    m_transfer = std::move(transfer);
 }
 
 void FtpClient::failPut(FtpOutcome::Kind kind, const QString &text, const QString &error)
@@ -250,26 +412,27 @@ void FtpClient::failPut(FtpOutcome::Kind kind, const QString &text, const QStrin
     finishAt(false, error);
 }
 
-FtpOutcome FtpClient::outcomeOf(int curlResult) const
+FtpOutcome FtpClient::outcomeOf(const FtpTransfer &transfer) const
 {
     using Kind = FtpOutcome::Kind;
-    const QString code =
-        m_responseCode > 0 ? QStringLiteral(" (%1)").arg(m_responseCode) : QString();
-    switch (CURLcode(curlResult)) {
+    const int responseCode = transfer.responseCode;
+    const QString &host = transfer.host;
+    const QString code = responseCode > 0 ? QStringLiteral(" (%1)").arg(responseCode) : QString();
+    switch (transfer.result) {
     case CURLE_OK:
         // libcurl already insists on a positive final answer; 226 or 250 is the server's
         // word that the whole file is stored.
-        if (m_responseCode == 226 || m_responseCode == 250)
+        if (responseCode == 226 || responseCode == 250)
             return {Kind::Landed, {}};
         return {Kind::Transfer, QStringLiteral("transfer not confirmed") + code};
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
-        return {Kind::Connect, QStringLiteral("cannot connect to %1").arg(m_host)};
+        return {Kind::Connect, QStringLiteral("cannot connect to %1").arg(host)};
     case CURLE_USE_SSL_FAILED:
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
-        return {Kind::Connect, QStringLiteral("no secure connection to %1").arg(m_host)};
+        return {Kind::Connect, QStringLiteral("no secure connection to %1").arg(host)};
     case CURLE_LOGIN_DENIED:
     case CURLE_FTP_WEIRD_PASS_REPLY:
         return {Kind::Login, QStringLiteral("login refused") + code};
@@ -277,12 +440,12 @@ FtpOutcome FtpClient::outcomeOf(int curlResult) const
         return {Kind::Directory, QStringLiteral("no directory %1").arg(m_remoteDirectory)};
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_FTP_ACCEPT_TIMEOUT:
-        return {Kind::TimedOut, m_responseCode == 0
-                                    ? QStringLiteral("timed out waiting for %1").arg(m_host)
+        return {Kind::TimedOut, responseCode == 0
+                                    ? QStringLiteral("timed out waiting for %1").arg(host)
                                     : QStringLiteral("timed out")};
     default:
         return {Kind::Transfer,
-                QStringLiteral("transfer failed") + (m_responseCode >= 400 ? code : QString())};
+                QStringLiteral("transfer failed") + (responseCode >= 400 ? code : QString())};
     }
 }
 
@@ -318,75 +481,35 @@ QString FtpClient::remoteUrl(const QString &remoteName) const
     return QStringLiteral("ftp://%1:%2%3").arg(host).arg(m_port).arg(path);
 }
 
-void FtpClient::watchSocket(int socket, int what)
-{
-    if (what == CURL_POLL_REMOVE) {
-        m_sockets.erase(socket);
-        return;
-    }
-    std::unique_ptr<SocketWatch> &watch = m_sockets[socket];
-    if (!watch) {
-        watch = std::make_unique<SocketWatch>();
-        watch->read = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-        watch->write = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-        connect(watch->read, &QSocketNotifier::activated, this,
-                [this, socket] { socketActivity(socket, CURL_CSELECT_IN); });
-        connect(watch->write, &QSocketNotifier::activated, this,
-                [this, socket] { socketActivity(socket, CURL_CSELECT_OUT); });
-    }
-    watch->read->setEnabled(what == CURL_POLL_IN || what == CURL_POLL_INOUT);
-    watch->write->setEnabled(what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
-}
-
-void FtpClient::socketActivity(int socket, int action)
-{
-    int running = 0;
-    curl_multi_socket_action(multiOf(m_multi), socket, action, &running);
-    collectFinished();
-}
-
-void FtpClient::timerFired()
-{
-    int running = 0;
-    curl_multi_socket_action(multiOf(m_multi), CURL_SOCKET_TIMEOUT, 0, &running);
-    collectFinished();
-}
-
 void FtpClient::abort()
 {
-    if (!m_easy)
+    if (!m_transfer)
         return;
-    curl_multi_remove_handle(multiOf(m_multi), easyOf(m_easy));
-    curl_easy_cleanup(easyOf(m_easy));
-    m_easy = nullptr;
-    m_upload.close();
-    m_timer->stop();
+    letGo();
     m_succeeded = false;
     m_lastError = QStringLiteral("aborted");
 }
 
-void FtpClient::collectFinished()
+void FtpClient::transferMoved(const std::shared_ptr<FtpTransfer> &transfer)
 {
-    int queued = 0;
-    bool ended = false;
-    bool ok = false;
-    while (CURLMsg *message = curl_multi_info_read(multiOf(m_multi), &queued)) {
-        if (message->msg != CURLMSG_DONE || message->easy_handle != m_easy)
-            continue;
-        const CURLcode result = message->data.result;
-        curl_multi_remove_handle(multiOf(m_multi), easyOf(m_easy));
-        curl_easy_cleanup(easyOf(m_easy));
-        m_easy = nullptr;
-        m_upload.close();
-        ok = result == CURLE_OK;
-        m_succeeded = ok;
-        m_outcome = outcomeOf(result);
-        m_lastError =
-            ok ? QString()
-               : QString::fromUtf8(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(result));
-        ended = true;
-    }
+    transfer->movePending = false;
+    if (transfer == m_transfer)
+        emit progressed();
+}
+
+void FtpClient::transferEnded(const std::shared_ptr<FtpTransfer> &transfer)
+{
+    if (transfer != m_transfer)
+        return;
+    m_transfer.reset();
+    m_responseCode = transfer->responseCode;
+    const bool ok = transfer->result == CURLE_OK;
+    m_succeeded = ok;
+    m_outcome = outcomeOf(*transfer);
+    m_lastError =
+        ok ? QString()
+           : QString::fromUtf8(transfer->errorBuffer[0] ? transfer->errorBuffer
+                                                        : curl_easy_strerror(transfer->result));
     emit progressed();
-    if (ended)
-        emit finished(ok);
+    emit finished(ok);
 }

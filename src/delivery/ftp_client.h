@@ -1,15 +1,12 @@
 #pragma once
 
-#include <QFile>
 #include <QObject>
 #include <QString>
 
-#include <map>
 #include <memory>
 #include <stdexcept>
 
-class QSocketNotifier;
-class QTimer;
+struct FtpTransfer;
 
 /// An FTP client call that cannot be done at all: a server text or an operation text it
 /// refuses, or an operation started while another one still runs.
@@ -51,10 +48,11 @@ struct FtpTimeouts
 };
 
 /**
- * The FTP client that uploads signature files. It is driven by the Qt event loop: an
- * operation is started with execute() and runs on while the caller handles events;
- * stillExecuting() tells when it has ended, and progressed() is emitted whenever it moved,
- * so that a waiter can sleep in the event loop instead of spinning.
+ * The FTP client that uploads signature files. An operation is started with execute() and
+ * runs on in a worker thread of its own while the caller handles events; stillExecuting()
+ * tells when it has ended, and progressed() is emitted whenever it moved, so that a waiter
+ * can sleep in the event loop instead of spinning. The client itself, its signals included,
+ * belongs to the thread that created it; nothing it offers ever blocks that thread.
  *
  * Every operation ends by itself within the time-outs: a server that is down, refuses the
  * login, lacks the remote directory or stops answering ends it as a failed transfer, which
@@ -97,12 +95,13 @@ public:
      */
     void execute(const QString &operation);
     /// Ends the running operation at once, without a word to the server; a failed transfer.
+    /// Neither finished() nor progressed() follow for it.
     void abort();
     /// True while the last started operation runs.
-    bool stillExecuting() const { return m_easy != nullptr; }
+    bool stillExecuting() const { return m_transfer != nullptr; }
     /// The code of the server's last answer in the running or last operation, leaving out
     /// the answer to the closing QUIT (0 before any answer).
-    int responseCode() const { return m_responseCode; }
+    int responseCode() const;
     /// Whether the last finished operation did what it was asked.
     bool succeeded() const { return m_succeeded; }
     /// Why the last finished operation failed; empty after a success.
@@ -117,27 +116,19 @@ signals:
     void finished(bool ok);
 
 private:
-    struct SocketWatch;
-
-    void prepareLibrary();
     void startPut(const QString &localName, const QString &remoteName);
     void finishAt(bool ok, const QString &error);
     void failPut(FtpOutcome::Kind kind, const QString &text, const QString &error);
-    FtpOutcome outcomeOf(int curlResult) const;
+    FtpOutcome outcomeOf(const FtpTransfer &transfer) const;
     QString remoteUrl(const QString &remoteName) const;
-    void watchSocket(int socket, int what);
-    void socketActivity(int socket, int action);
-    void timerFired();
-    void collectFinished();
+    void letGo();
+    void transferMoved(const std::shared_ptr<FtpTransfer> &transfer);
+    void transferEnded(const std::shared_ptr<FtpTransfer> &transfer);
 
-    friend struct FtpCallbacks;
+    friend struct FtpTransfer;
 
-    void *m_multi = nullptr; ///< the libcurl multi handle
-    void *m_easy = nullptr;  ///< the running transfer, null while idle
-    std::map<int, std::unique_ptr<SocketWatch>> m_sockets;
-    QTimer *m_timer = nullptr;
-    QFile m_upload;
-    char m_errorBuffer[256] = {};
+    /// The running transfer, shared with its worker; null while idle.
+    std::shared_ptr<FtpTransfer> m_transfer;
 
     QString m_urlText;
     QString m_scheme;
@@ -150,8 +141,7 @@ private:
     int m_port = 21;
     FtpTimeouts m_timeouts;
 
-    int m_responseCode = 0;
-    bool m_quitSent = false;
+    int m_responseCode = 0; ///< of the last ended operation
     bool m_succeeded = false;
     QString m_lastError;
     QString m_remoteDirectory; ///< of the running or last put, for the operator's text

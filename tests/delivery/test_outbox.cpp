@@ -145,6 +145,50 @@ struct FtpServer
     QProcess process;
 };
 
+/// Speaks just enough FTP to take an upload and then never confirms it; or, without
+/// answers, only greets.
+struct UnconfirmingServer : QTcpServer
+{
+    explicit UnconfirmingServer(bool answers)
+    {
+        listen(QHostAddress::LocalHost);
+        data.listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this, answers] {
+            control = nextPendingConnection();
+            control->write("220 Service ready\r\n");
+            if (answers)
+                connect(control, &QTcpSocket::readyRead, this, &UnconfirmingServer::answer);
+        });
+        connect(&data, &QTcpServer::newConnection, this, [this] {
+            upload = data.nextPendingConnection();
+            connect(upload, &QTcpSocket::readyRead, this,
+                    [this] { received += upload->readAll(); });
+        });
+    }
+    void answer()
+    {
+        static const QHash<QByteArray, QByteArray> answers{
+            {"USER", "331 Password"}, {"PASS", "230 In"}, {"PWD", "257 \"/\""},
+            {"CWD", "250 Ok"},        {"TYPE", "200 Ok"}, {"STOR", "150 Go ahead"}};
+        while (control->canReadLine()) {
+            const QByteArray verb = control->readLine().split(' ').first().trimmed().toUpper();
+            control->write(verb == "EPSV"
+                               ? "229 Passive (|||" + QByteArray::number(data.serverPort()) + "|)"
+                               : answers.value(verb, "502 Not here"));
+            control->write("\r\n");
+        }
+    }
+    bool closedByClient() const
+    {
+        return control && control->state() == QAbstractSocket::UnconnectedState;
+    }
+
+    QTcpServer data;
+    QTcpSocket *control = nullptr;
+    QTcpSocket *upload = nullptr;
+    QByteArray received;
+};
+
 } // namespace
 
 class TestOutbox : public QObject
@@ -464,6 +508,48 @@ private slots:
         QCOMPARE(client.outcome().text, text);
         QCOMPARE(fileBytes(m_ftp->ticket + "17.pcx"_L1),
                  text.isEmpty() ? QByteArray("signature") : QByteArray());
+    }
+
+    // An abort lets go of the server at once, even while libcurl blocks for its answer,
+    // and the transfer it ended reports nothing more.
+    void abortLetsGoOfTheServer_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::addColumn<int>("code");
+        QTest::newRow("waiting for the login") << false << 220;
+        QTest::newRow("waiting for the confirmation") << true << 150;
+    }
+
+    void abortLetsGoOfTheServer()
+    {
+        QFETCH(bool, answers);
+        QFETCH(int, code);
+        UnconfirmingServer server(answers);
+        TempAppDir dir;
+        writeFile(dir.filePath(u"17.PCX"_s), "signature");
+        FtpClient client;
+        client.setUrl(u"127.0.0.1"_s);
+        client.setUserName(User);
+        client.setPassword(Password);
+        client.setRemotePort(server.serverPort());
+        client.setLocalDirectory(dir.path());
+        client.setTimeouts({5000, 30, 30, 60}); // none of them ends it here
+        QSignalSpy finished(&client, &FtpClient::finished);
+        client.execute("put 17.PCX "_L1 + Remote);
+        QTRY_COMPARE(client.responseCode(), code);
+        if (answers)
+            QTRY_VERIFY(server.received == "signature" &&
+                        server.upload->state() == QAbstractSocket::UnconnectedState);
+        QTest::qWait(300); // into libcurl's wait for the answer
+
+        client.abort();
+
+        QVERIFY(!client.stillExecuting());
+        QTRY_VERIFY_WITH_TIMEOUT(server.closedByClient(), 1500);
+        QTest::qWait(100); // for a late word of the worker
+        QCOMPARE(finished.count(), 0);
+        QCOMPARE(client.lastError(), u"aborted"_s);
+        QCOMPARE(client.responseCode(), code);
     }
 
     void aFixedPasswordLetsTheRetryLand()
