@@ -20,7 +20,8 @@ void HostReplier::return_xml(QString &data, QString &tag, QString &additionalXML
 {
     data = strRemoveNonPrintableChars(data);
     additionalXML = strRemoveNonPrintableChars(additionalXML);
-    const QString reply = format_xml(data, tag) + additionalXML;
+    QString reply = format_xml(data, tag);
+    reply.append(additionalXML);
     const bool debug = m_log.isDebugMode();
     if (!m_log.isDebugModeOnly()) {
         if (debug)

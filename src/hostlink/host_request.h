@@ -23,7 +23,21 @@ QStringList requestPieces(const QString &request);
  * Reads one piece as an item. Returns nothing when the piece holds no "=", which makes
  * the whole request malformed from that piece on.
  */
-std::optional<RequestItem> parseRequestItem(const QString &piece);
+std::optional<RequestItem> parseRequestItem(QStringView piece);
+
+/**
+ * Calls @p onPiece with each piece of @p request as requestPieces() gives them, without
+ * copying them, until it returns false.
+ */
+template <typename OnPiece> void forEachRequestPiece(QStringView request, OnPiece &&onPiece)
+{
+    if (!request.contains(u';'))
+        return;
+    for (const QStringView piece : request.tokenize(u';', Qt::SkipEmptyParts)) {
+        if (!onPiece(piece))
+            return;
+    }
+}
 
 /**
  * Upper-cases @p text one character at a time, the way an 8-bit code page does: a

@@ -58,17 +58,20 @@ void RequestDispatcher::handleRequest(const QString &requestText, const HostConn
         m_log.output_debug(QStringLiteral("Length: ") + QString::number(requestText.size()));
     }
     RequestState state;
-    for (const QString &piece : requestPieces(requestText)) {
+    bool ended = false;
+    forEachRequestPiece(requestText, [&](QStringView piece) {
         const std::optional<RequestItem> item = parseRequestItem(piece);
         if (!item) {
             m_log.setStatusMsg(QStringLiteral("Error in DataArrival"));
             m_log.output_debug(m_log.statusMsg());
-            return;
+            ended = true;
+        } else {
+            ended = applyItem(*item, state) == AfterItem::EndRequest;
         }
-        if (applyItem(*item, state) == AfterItem::EndRequest)
-            return;
-    }
-    dispatch(state);
+        return !ended;
+    });
+    if (!ended)
+        dispatch(state);
 }
 
 void RequestDispatcher::sendError(const QString &message)
