@@ -80,7 +80,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its platform plug-ins at run time, out of dpkg-shlibdeps' sight. The xcb and offscreen
 # ones (window, tray, headless) come with libqt6gui6, which the program links, the rest with
 # qt6-qpa-plugins; on Wayland, Qt falls back to xcb unless qt6-wayland is there.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-qpa-plugins")
+# libcurl is loaded at the first upload, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-qpa-plugins, libcurl4")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 # The autostart entry is the one file in /etc: a conffile, so an administrator's Hidden=true stays.

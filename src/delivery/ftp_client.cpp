@@ -1,5 +1,7 @@
 #include "delivery/ftp_client.h"
 
+#include "delivery/curl_library.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,14 +59,14 @@ RunningWorkers &runningWorkers()
     return workers;
 }
 
-void initCurlOnce()
+/// libcurl, loaded at the first transfer; null when it cannot be had.
+const CurlLibrary *initCurlOnce(QString *error)
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        // Made after libcurl's TLS set-up, so that at exit it is torn down before it.
+    const CurlLibrary *curl = curlLibrary(error);
+    // Made after libcurl's TLS set-up, so that at exit it is torn down before it.
+    if (curl)
         runningWorkers();
-    });
+    return curl;
 }
 
 /// The directory a put of @p remoteName goes to, as the operator would name it.
@@ -193,47 +195,48 @@ struct FtpCallbacks
 
 void FtpTransfer::run()
 {
-    CURL *easy = curl_easy_init();
+    const CurlLibrary &curl = *curlLibrary();
+    CURL *easy = curl.easy_init();
     if (!easy)
         return tellClient(&FtpClient::transferEnded);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl.easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl.easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl.easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
     if (!userName.empty()) {
-        curl_easy_setopt(easy, CURLOPT_USERNAME, userName.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
+        curl.easy_setopt(easy, CURLOPT_USERNAME, userName.c_str());
+        curl.easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
     }
     if (tls) {
-        curl_easy_setopt(easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        curl.easy_setopt(easy, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         if (!caFile.empty())
-            curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
+            curl.easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
     }
-    curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(easy, CURLOPT_READFUNCTION, &FtpCallbacks::read);
-    curl_easy_setopt(easy, CURLOPT_READDATA, this);
-    curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, uploadSize);
-    curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connectMs));
-    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(timeouts.serverResponseSec));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(timeouts.stallSec));
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT, long(timeouts.totalSec));
+    curl.easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+    curl.easy_setopt(easy, CURLOPT_READFUNCTION, &FtpCallbacks::read);
+    curl.easy_setopt(easy, CURLOPT_READDATA, this);
+    curl.easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, uploadSize);
+    curl.easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L);
+    curl.easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connectMs));
+    curl.easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(timeouts.serverResponseSec));
+    curl.easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl.easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(timeouts.stallSec));
+    curl.easy_setopt(easy, CURLOPT_TIMEOUT, long(timeouts.totalSec));
     // The connection is not kept: libcurl sends QUIT right after the transfer, and its wait
     // for the answer is bounded by the server-response time-out of this handle.
-    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &FtpCallbacks::progress);
-    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &FtpCallbacks::openSocket);
-    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpCallbacks::closeSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::debug);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
-    result = curl_easy_perform(easy);
-    curl_easy_cleanup(easy);
+    curl.easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl.easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl.easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl.easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &FtpCallbacks::progress);
+    curl.easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    curl.easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &FtpCallbacks::openSocket);
+    curl.easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+    curl.easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &FtpCallbacks::closeSocket);
+    curl.easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+    curl.easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::debug);
+    curl.easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+    curl.easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    result = curl.easy_perform(easy);
+    curl.easy_cleanup(easy);
     tellClient(&FtpClient::transferEnded);
 }
 
@@ -377,7 +380,10 @@ void FtpClient::startPut(const QString &localName, const QString &remoteName)
             QStringLiteral("cannot read %1: %2").arg(upload.fileName(), upload.errorString()));
 
     // Set up at the first transfer: a program that starts never waits for libcurl and TLS.
-    initCurlOnce();
+    QString missing;
+    if (!initCurlOnce(&missing))
+        return failPut(FtpOutcome::Kind::Transfer, QStringLiteral("no FTP library"),
+                       QStringLiteral("libcurl cannot be loaded: %1").arg(missing));
     auto transfer = std::make_shared<FtpTransfer>();
     transfer->url = remoteUrl(remoteName).toStdString();
     transfer->userName = m_userName.toStdString();
@@ -506,10 +512,10 @@ void FtpClient::transferEnded(const std::shared_ptr<FtpTransfer> &transfer)
     const bool ok = transfer->result == CURLE_OK;
     m_succeeded = ok;
     m_outcome = outcomeOf(*transfer);
-    m_lastError =
-        ok ? QString()
-           : QString::fromUtf8(transfer->errorBuffer[0] ? transfer->errorBuffer
-                                                        : curl_easy_strerror(transfer->result));
+    m_lastError = ok ? QString()
+                     : QString::fromUtf8(transfer->errorBuffer[0]
+                                             ? transfer->errorBuffer
+                                             : curlLibrary()->easy_strerror(transfer->result));
     emit progressed();
     emit finished(ok);
 }
