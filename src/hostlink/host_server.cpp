@@ -12,21 +12,16 @@
 #include <limits>
 
 #include <netinet/in.h>
-#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
-/// The epoll tag of the listening socket; connections count from 1.
-constexpr quint64 ListenerSerial = 0;
-/// Ready sockets taken from the epoll set per turn of the event loop, and accepts per turn:
-/// enough to keep up, few enough that the user interface and timers get their turn.
-constexpr int EventsPerTurn = 64;
+/// Accepts per turn of the event loop: enough to keep up, few enough that the user interface
+/// and timers get their turn.
 constexpr int AcceptsPerTurn = 64;
 /// How long accepting rests when the process has no descriptor left.
 constexpr int AcceptPauseMs = 100;
-constexpr uint32_t ReadEvents = EPOLLIN | EPOLLRDHUP;
 
 int listenBacklog()
 {
@@ -111,14 +106,9 @@ QString HostConnection::peerAddressText() const
     return hostAddressText(QHostAddress(reinterpret_cast<const sockaddr *>(&m_peer)));
 }
 
-HostServer::HostServer(OperatorSink &log, QObject *parent)
-    : QObject(parent), m_log(log), m_epoll(::epoll_create1(EPOLL_CLOEXEC))
+HostServer::HostServer(OperatorSink &log, QObject *parent) : QObject(parent), m_log(log)
 {
     m_readBuffer.resize(MaxRequestBytes);
-    if (m_epoll >= 0) {
-        m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &HostServer::onEvents);
-    }
     m_acceptPause = new QTimer(this);
     m_acceptPause->setSingleShot(true);
     connect(m_acceptPause, &QTimer::timeout, this, &HostServer::startAccepting);
@@ -127,16 +117,10 @@ HostServer::HostServer(OperatorSink &log, QObject *parent)
 HostServer::~HostServer()
 {
     closeAll();
-    if (m_epoll >= 0)
-        ::close(m_epoll);
 }
 
 bool HostServer::listen(const QHostAddress &address, quint16 port)
 {
-    if (m_epoll < 0) {
-        m_error = systemError(errno);
-        return false;
-    }
     const int family = address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
     const int descriptor = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (descriptor < 0) {
@@ -173,42 +157,35 @@ void HostServer::startAccepting()
 {
     if (m_listenDescriptor < 0 || m_accepting)
         return;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u64 = ListenerSerial;
-    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listenDescriptor, &event) == 0)
-        m_accepting = true;
+    if (!m_listenNotifier) {
+        m_listenNotifier = new QSocketNotifier(m_listenDescriptor, QSocketNotifier::Read, this);
+        connect(m_listenNotifier, &QSocketNotifier::activated, this, &HostServer::acceptWaiting);
+    }
+    m_listenNotifier->setEnabled(true);
+    m_accepting = true;
 }
 
 void HostServer::pauseAccepting()
 {
     // Out of descriptors: the waiting connections stay in the backlog until some close.
-    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listenDescriptor, nullptr);
+    m_listenNotifier->setEnabled(false);
     m_accepting = false;
     m_acceptPause->start(AcceptPauseMs);
 }
 
-void HostServer::onEvents()
+void HostServer::onReadable(quint64 serial)
 {
-    epoll_event events[EventsPerTurn];
-    const int count = ::epoll_wait(m_epoll, events, EventsPerTurn, 0);
-    for (int i = 0; i < count; ++i) {
-        const quint64 serial = events[i].data.u64;
-        if (serial == ListenerSerial) {
-            if (m_accepting)
-                acceptWaiting();
-            continue;
-        }
-        // A handler further up may have closed it meanwhile, or an inner turn read it dry.
-        const auto found = m_bySerial.find(serial);
-        if (found == m_bySerial.end())
-            continue;
-        const ConnectionPtr connection = found->second;
-        if (events[i].events & EPOLLOUT)
-            writePending(connection);
-        if (connection->isOpen() && (events[i].events & (ReadEvents | EPOLLHUP | EPOLLERR)))
-            readFrom(connection);
-    }
+    // A handler further up may have closed it meanwhile, or an inner turn read it dry.
+    const auto found = m_bySerial.find(serial);
+    if (found != m_bySerial.end())
+        readFrom(found->second);
+}
+
+void HostServer::onWritable(quint64 serial)
+{
+    const auto found = m_bySerial.find(serial);
+    if (found != m_bySerial.end())
+        writePending(found->second);
 }
 
 void HostServer::acceptWaiting()
@@ -253,10 +230,10 @@ void HostServer::onConnectionRequest(qint16 slot, int descriptor, const sockaddr
     const qint16 target = slotForNewConnection(
         m_socketCT, [this](qint16 candidate) { return m_slots.count(candidate) > 0; });
     connection->m_slot = target;
-    epoll_event event{};
-    event.events = ReadEvents;
-    event.data.u64 = connection->m_serial;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, descriptor, &event);
+    // The socket itself in the event loop's poll set: the kernel wakes us as the host's peer.
+    connection->m_reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+    connect(connection->m_reader, &QSocketNotifier::activated, this,
+            [this, serial = connection->m_serial] { onReadable(serial); });
     m_slots[target] = connection;
     m_bySerial[connection->m_serial] = connection;
     emit connectionCountChanged(int(m_slots.size()));
@@ -286,9 +263,13 @@ void HostServer::readFrom(const ConnectionPtr &connection)
     } while (received < 0 && errno == EINTR);
     if (received > 0) {
         const QString request = QString::fromLatin1(m_readBuffer.constData(), received);
-        AnsweringScope answering(m_answering, connection);
-        if (m_handler)
-            m_handler(request, *connection);
+        {
+            AnsweringScope answering(m_answering, connection);
+            if (m_handler)
+                m_handler(request, *connection);
+        }
+        if (m_answering.empty())
+            releaseRetired();
         return;
     }
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -365,27 +346,52 @@ void HostServer::writePending(const ConnectionPtr &connection)
 
 void HostServer::watchWrites(HostConnection &connection, bool on)
 {
-    if (connection.m_watchingWrites == on)
-        return;
-    epoll_event event{};
-    event.events = ReadEvents | (on ? uint32_t(EPOLLOUT) : 0u);
-    event.data.u64 = connection.m_serial;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, connection.m_descriptor, &event);
-    connection.m_watchingWrites = on;
+    if (!connection.m_writer) {
+        if (!on)
+            return;
+        connection.m_writer =
+            new QSocketNotifier(connection.m_descriptor, QSocketNotifier::Write, this);
+        connect(connection.m_writer, &QSocketNotifier::activated, this,
+                [this, serial = connection.m_serial] { onWritable(serial); });
+    }
+    connection.m_writer->setEnabled(on);
 }
 
 void HostServer::dropConnection(HostConnection &connection)
 {
-    // Closing the descriptor also takes it out of the epoll set: it is never duplicated.
+    // The notifiers let go of the descriptor before it closes.
+    for (QSocketNotifier *notifier : {connection.m_reader, connection.m_writer})
+        retire(notifier);
+    connection.m_reader = nullptr;
+    connection.m_writer = nullptr;
     if (connection.m_descriptor >= 0)
         ::close(connection.m_descriptor);
     connection.m_descriptor = -1;
     connection.m_pending.clear();
+    if (m_answering.empty())
+        releaseRetired();
+}
+
+void HostServer::retire(QSocketNotifier *notifier)
+{
+    if (!notifier)
+        return;
+    notifier->setEnabled(false);
+    m_retired.push_back(notifier);
+}
+
+void HostServer::releaseRetired()
+{
+    // Deferred, since the caller may be the very notifier's activation.
+    for (QSocketNotifier *notifier : std::exchange(m_retired, {}))
+        notifier->deleteLater();
 }
 
 void HostServer::closeAll()
 {
     m_acceptPause->stop();
+    if (m_listenNotifier)
+        m_listenNotifier->setEnabled(false);
     if (m_listenDescriptor >= 0)
         ::close(m_listenDescriptor);
     m_listenDescriptor = -1;

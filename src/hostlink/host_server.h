@@ -50,7 +50,8 @@ private:
     sockaddr_storage m_peer;
     qint16 m_slot = 0;
     QByteArray m_pending;
-    bool m_watchingWrites = false;
+    QSocketNotifier *m_reader = nullptr;
+    QSocketNotifier *m_writer = nullptr; ///< made when the socket first takes less than a reply
 };
 
 /**
@@ -61,9 +62,9 @@ private:
  * request handler at once, and sends replies by the reply-slot rule: to slot socketCT,
  * or, when that slot is gone, to the connection whose request is being answered.
  *
- * All sockets are non-blocking and watched through one epoll set on the Qt event loop, so
- * a request that arrives while another request's handler waits inside the event loop is
- * handled right there, innermost first. A connection whose close has been handled is gone:
+ * All sockets are non-blocking, each watched by its own socket notifier on the Qt event
+ * loop, so a request that arrives while another request's handler waits inside the event
+ * loop is handled right there, innermost first. A connection whose close has been handled is gone:
  * a reply to it is a send failure.
  */
 class HostServer : public QObject
@@ -117,8 +118,9 @@ signals:
 private:
     using ConnectionPtr = std::shared_ptr<HostConnection>;
 
-    void onEvents();
     void acceptWaiting();
+    void onReadable(quint64 serial);
+    void onWritable(quint64 serial);
     void onConnectionRequest(qint16 slot, int descriptor, const sockaddr_storage &peer);
     void onConnectionClosed(qint16 slot);
     void readFrom(const ConnectionPtr &connection);
@@ -128,12 +130,15 @@ private:
     void dropConnection(HostConnection &connection);
     ConnectionPtr replyTarget() const;
     void pauseAccepting();
+    /// Lets go of the notifiers of closed connections once no handler runs any more: one of
+    /// them may be the notifier whose activation an outer handler still runs in.
+    void retire(QSocketNotifier *notifier);
+    void releaseRetired();
 
     OperatorSink &m_log;
     RequestHandler m_handler;
-    int m_epoll = -1;
     int m_listenDescriptor = -1;
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *m_listenNotifier = nullptr;
     QTimer *m_acceptPause = nullptr;
     bool m_accepting = false;
     QHostAddress m_address;
@@ -147,6 +152,7 @@ private:
     std::map<quint64, ConnectionPtr> m_bySerial;
     /// The connections whose requests are being handled, innermost last.
     std::vector<ConnectionPtr> m_answering;
+    std::vector<QSocketNotifier *> m_retired;
     QByteArray m_readBuffer;
 };
 
