@@ -13,6 +13,7 @@ DEBIAN_PACKAGES += clang libclang-rt-dev
 # results that the README quotes.
 BENCH_PRESET ?= release
 BENCH_ARGS ?=
+BENCH_CPU ?= 0
 BENCH_OUT = $(if $(findstring --only,$(BENCH_ARGS))$(findstring --quick,$(BENCH_ARGS)),bench/results-partial.json,bench/results.json)
 
 .PHONY: run test package build configure deps asan fuzz bench clean
@@ -51,7 +52,9 @@ bench: deps
 	cmake --preset $(BENCH_PRESET) >/dev/null
 	cmake --build --preset $(BENCH_PRESET) -j $(JOBS) --target scrivora scrivora-padsim \
 		scrivora-bench-epoll scrivora-bench-qt scrivora-bench
-	build/$(BENCH_PRESET)/bin/scrivora-bench --out=$(BENCH_OUT) \
+	@# One CPU for the driver and every program it starts: on a machine with idle CPUs the
+	@# scheduler would otherwise decide, by chance, whose exchanges wait for a sleeping CPU.
+	taskset -c $(BENCH_CPU) build/$(BENCH_PRESET)/bin/scrivora-bench --out=$(BENCH_OUT) \
 		--revision="$$(git describe --always 2>/dev/null || echo unknown)$$(git status --porcelain \
 			-- . ':!bench/results.json' 2>/dev/null | grep -q . && echo -dirty)" $(BENCH_ARGS)
 
