@@ -51,7 +51,6 @@ public:
     frmMain *window() const { return m_window; }
     PadDriver *padDevice() const { return m_padDevice.get(); }
     QWidget *padWindow() const { return m_padWindow; }
-    QString iniFile() const { return m_iniFile; }
     /**
      * The line that tells a technician the program is ready: version, the address and port
      * it listens on, the pad driver (with its device for a serial pad) and the settings file.

@@ -4,9 +4,12 @@
 
 QStringList requestPieces(const QString &request)
 {
-    if (!request.contains(QLatin1Char(';')))
-        return {};
-    return request.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    QStringList pieces;
+    forEachRequestPiece(request, [&pieces](QStringView piece) {
+        pieces << piece.toString();
+        return true;
+    });
+    return pieces;
 }
 
 std::optional<RequestItem> parseRequestItem(QStringView piece)

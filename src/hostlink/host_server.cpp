@@ -91,7 +91,7 @@ QString hostAddressText(const QHostAddress &address)
 }
 
 HostConnection::HostConnection(int descriptor, quint64 serial, const sockaddr_storage &peer)
-    : m_descriptor(descriptor), m_requestId(descriptor), m_serial(serial), m_peer(peer)
+    : m_descriptor(descriptor), m_serial(serial), m_peer(peer)
 {
 }
 
@@ -155,21 +155,19 @@ bool HostServer::listen(const QHostAddress &address, quint16 port)
 
 void HostServer::startAccepting()
 {
-    if (m_listenDescriptor < 0 || m_accepting)
+    if (m_listenDescriptor < 0)
         return;
     if (!m_listenNotifier) {
         m_listenNotifier = new QSocketNotifier(m_listenDescriptor, QSocketNotifier::Read, this);
         connect(m_listenNotifier, &QSocketNotifier::activated, this, &HostServer::acceptWaiting);
     }
     m_listenNotifier->setEnabled(true);
-    m_accepting = true;
 }
 
 void HostServer::pauseAccepting()
 {
     // Out of descriptors: the waiting connections stay in the backlog until some close.
     m_listenNotifier->setEnabled(false);
-    m_accepting = false;
     m_acceptPause->start(AcceptPauseMs);
 }
 
@@ -395,7 +393,6 @@ void HostServer::closeAll()
     if (m_listenDescriptor >= 0)
         ::close(m_listenDescriptor);
     m_listenDescriptor = -1;
-    m_accepting = false;
     for (auto &[slot, connection] : m_slots)
         dropConnection(*connection);
     m_slots.clear();

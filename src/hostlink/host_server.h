@@ -35,8 +35,6 @@ public:
     HostConnection(const HostConnection &) = delete;
     HostConnection &operator=(const HostConnection &) = delete;
 
-    /// The request id under which the connection was accepted: its descriptor then.
-    int requestId() const { return m_requestId; }
     /// The peer's address, as it was when the connection was accepted.
     QString peerAddressText() const;
     bool isOpen() const { return m_descriptor >= 0; }
@@ -45,7 +43,6 @@ private:
     friend class HostServer;
 
     int m_descriptor;
-    int m_requestId;
     quint64 m_serial;
     sockaddr_storage m_peer;
     qint16 m_slot = 0;
@@ -140,7 +137,6 @@ private:
     int m_listenDescriptor = -1;
     QSocketNotifier *m_listenNotifier = nullptr;
     QTimer *m_acceptPause = nullptr;
-    bool m_accepting = false;
     QHostAddress m_address;
     quint16 m_port = 0;
     QString m_error;

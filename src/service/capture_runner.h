@@ -47,7 +47,6 @@ public:
 
     /// Ends every wait now and makes each end its capture.
     void beginShutDown();
-    bool isShuttingDown() const { return m_shuttingDown; }
 
     /// Captures whose waits are running, the innermost included.
     int nestedCaptures() const { return m_nestedCaptures; }

@@ -76,7 +76,6 @@ public:
     /// Signatures whose upload has not landed yet, retried in the background.
     Outbox &outbox() { return *m_outbox; }
     OutboxRetrier &retrier() { return *m_retrier; }
-    QString appDir() const { return m_appDir; }
 
 signals:
     /// The transaction record may have changed: a request was handled, a capture began, or
