@@ -17,7 +17,12 @@ void checkItem(const QString &piece)
               "neither key nor value holds '='");
     fuzzCheck(item->key.size() + item->value.size() < piece.size(),
               "key and value come from the piece, the '=' between them left out");
-    fuzzCheck(latin1Upper(item->key) == item->key, "the key is upper-cased");
+    const QString upperKey = latin1Upper(item->key.toString());
+    const QByteArray asciiKey = upperKey.toLatin1();
+    if (QString::fromLatin1(asciiKey) == upperKey && asciiKey.toUpper() == asciiKey)
+        fuzzCheck(item->keyIs(QLatin1String(asciiKey)), "a key is matched as it upper-cases");
+    fuzzCheck(!item->keyIs(QLatin1String("UNIQU")) || upperKey == QLatin1String("UNIQU"),
+              "a key is matched only as it upper-cases");
     fuzzCheck(piece.endsWith(item->value), "the value ends the piece");
 }
 

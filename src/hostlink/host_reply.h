@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <QVarLengthArray>
 
 #include <stdexcept>
+
+/// The bytes of one reply as they go on the wire; short replies need no heap.
+using ReplyBytes = QVarLengthArray<char, 256>;
 
 /**
  * @p text with every character removed whose 8-bit code lies outside 32 (space) to
@@ -12,10 +16,14 @@
 QString removeNonPrintable(const QString &text);
 
 /**
- * The reply element "<TAG>data</TAG>" with @p tag upper-cased. Nothing is escaped and
+ * Appends the reply element "<TAG>data</TAG>" to @p out, one byte per character as
+ * QString::toLatin1() gives it. @p tag must be upper-cased already. Nothing is escaped and
  * nothing is added around the element.
  */
-QString replyElement(const QString &tag, const QString &data);
+void appendReplyElement(ReplyBytes &out, QStringView tag, QStringView data);
+
+/// Appends @p text to @p out, one byte per character as QString::toLatin1() gives it.
+void appendLatin1(ReplyBytes &out, QStringView text);
 
 /// A reply that has no open connection to go to. The caller's catch-all handles it.
 class ReplyNotSent : public std::runtime_error

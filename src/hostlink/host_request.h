@@ -1,15 +1,23 @@
 #pragma once
 
+#include <QLatin1String>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <optional>
 
-/// One key=value item of a host request.
+/**
+ * One key=value item of a host request: views into the request's text, so reading an item
+ * copies nothing. They are valid as long as that text is.
+ */
 struct RequestItem
 {
-    QString key;   ///< the text before the first "=", upper-cased
-    QString value; ///< the text after the last "=", case kept
+    QStringView key;   ///< the text before the first "=", as sent
+    QStringView value; ///< the text after the last "=", case kept
+
+    /// True when the key, upper-cased as latin1Upper() does, is @p name (upper-case ASCII).
+    bool keyIs(QLatin1String name) const;
 };
 
 /**
@@ -31,11 +39,20 @@ std::optional<RequestItem> parseRequestItem(QStringView piece);
  */
 template <typename OnPiece> void forEachRequestPiece(QStringView request, OnPiece &&onPiece)
 {
-    if (!request.contains(u';'))
+    qsizetype end = request.indexOf(u';');
+    if (end < 0)
         return;
-    for (const QStringView piece : request.tokenize(u';', Qt::SkipEmptyParts)) {
-        if (!onPiece(piece))
+    qsizetype start = 0;
+    for (;;) {
+        const bool last = end < 0;
+        if (last)
+            end = request.size();
+        if (end > start && !onPiece(request.sliced(start, end - start)))
             return;
+        if (last)
+            return;
+        start = end + 1;
+        end = request.indexOf(u';', start);
     }
 }
 
@@ -44,3 +61,6 @@ template <typename OnPiece> void forEachRequestPiece(QStringView request, OnPiec
  * character whose capital is no single Latin-1 character (such as the sharp s) stays.
  */
 QString latin1Upper(const QString &text);
+
+/// True when @p text, upper-cased as latin1Upper() does, is @p upper (upper-case ASCII).
+bool latin1UpperEquals(QStringView text, QLatin1String upper);

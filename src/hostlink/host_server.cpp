@@ -175,8 +175,11 @@ void HostServer::onReadable(quint64 serial)
 {
     // A handler further up may have closed it meanwhile, or an inner turn read it dry.
     const auto found = m_bySerial.find(serial);
-    if (found != m_bySerial.end())
-        readFrom(found->second);
+    if (found == m_bySerial.end())
+        return;
+    // Held here: a handler may close the connection and drop the server's own reference.
+    const ConnectionPtr connection = found->second;
+    readFrom(connection);
 }
 
 void HostServer::onWritable(quint64 serial)
@@ -254,30 +257,43 @@ void HostServer::onConnectionClosed(qint16 slot)
 
 void HostServer::readFrom(const ConnectionPtr &connection)
 {
-    ssize_t received = 0;
-    do {
-        received =
-            ::recv(connection->m_descriptor, m_readBuffer.data(), size_t(MaxRequestBytes), 0);
-    } while (received < 0 && errno == EINTR);
-    if (received > 0) {
-        const QString request = QString::fromLatin1(m_readBuffer.constData(), received);
-        {
-            AnsweringScope answering(m_answering, connection);
-            if (m_handler)
-                m_handler(request, *connection);
+    qsizetype budget = MaxRequestBytes;
+    for (int handled = 0; handled < MaxRequestsPerTurn && budget > 0; ++handled) {
+        // A look right after an answer finds the next request when the host is quick (it
+        // shares our CPU, or it sends ahead): it is served without a turn of the event loop.
+        if (handled > 0 && !connection->isOpen())
+            return;
+        ssize_t received = 0;
+        do {
+            received = ::recv(connection->m_descriptor, m_readBuffer.data(), size_t(budget), 0);
+        } while (received < 0 && errno == EINTR);
+        if (received > 0) {
+            budget -= received;
+            handOver(connection, received);
+            continue;
         }
-        if (m_answering.empty())
-            releaseRetired();
+        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        // End of stream or a broken connection: either way the host has gone.
+        if (connection->isOpen())
+            onConnectionClosed(connection->m_slot);
         return;
     }
-    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return;
-    // End of stream or a broken connection: either way the host has gone.
-    if (connection->isOpen())
-        onConnectionClosed(connection->m_slot);
 }
 
-bool HostServer::send(const QByteArray &reply)
+void HostServer::handOver(const ConnectionPtr &connection, qsizetype size)
+{
+    const QString request = QString::fromLatin1(m_readBuffer.constData(), size);
+    {
+        AnsweringScope answering(m_answering, connection);
+        if (m_handler)
+            m_handler(request, *connection);
+    }
+    if (m_answering.empty())
+        releaseRetired();
+}
+
+bool HostServer::send(QByteArrayView reply)
 {
     const ConnectionPtr target = replyTarget();
     return target && sendTo(target, reply);
@@ -294,7 +310,7 @@ HostServer::ConnectionPtr HostServer::replyTarget() const
     return nullptr;
 }
 
-bool HostServer::sendTo(const ConnectionPtr &connection, const QByteArray &bytes)
+bool HostServer::sendTo(const ConnectionPtr &connection, QByteArrayView bytes)
 {
     if (!connection->isOpen())
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -17,6 +18,8 @@ class QTimer;
 
 /// The most bytes one read takes from a connection; what waits beyond is the next request.
 inline constexpr qsizetype MaxRequestBytes = 64 * 1024;
+/// Requests one connection may have handled in one turn of the event loop.
+inline constexpr int MaxRequestsPerTurn = 16;
 /// Unsent replies the program holds for one connection before it gives the connection up.
 inline constexpr qsizetype MaxPendingReplyBytes = 1024 * 1024;
 
@@ -61,8 +64,10 @@ private:
  *
  * All sockets are non-blocking, each watched by its own socket notifier on the Qt event
  * loop, so a request that arrives while another request's handler waits inside the event
- * loop is handled right there, innermost first. A connection whose close has been handled is gone:
- * a reply to it is a send failure.
+ * loop is handled right there, innermost first. A host whose next request is already
+ * waiting when its answer has gone is served in a row, without a turn of the event loop
+ * in between: at most MaxRequestsPerTurn requests and MaxRequestBytes in all per turn.
+ * A connection whose close has been handled is gone: a reply to it is a send failure.
  */
 class HostServer : public QObject
 {
@@ -103,7 +108,7 @@ public:
      * Sends @p reply by the reply-slot rule, without waiting: what the socket does not take
      * at once is queued for that connection. False when no open connection can take it.
      */
-    bool send(const QByteArray &reply);
+    bool send(QByteArrayView reply);
 
     /// Stops listening and drops every connection without a word to the hosts.
     void closeAll();
@@ -121,8 +126,10 @@ private:
     void onConnectionRequest(qint16 slot, int descriptor, const sockaddr_storage &peer);
     void onConnectionClosed(qint16 slot);
     void readFrom(const ConnectionPtr &connection);
+    /// Hands @p size bytes of the read buffer, read from @p connection, to the request handler.
+    void handOver(const ConnectionPtr &connection, qsizetype size);
     void writePending(const ConnectionPtr &connection);
-    bool sendTo(const ConnectionPtr &connection, const QByteArray &bytes);
+    bool sendTo(const ConnectionPtr &connection, QByteArrayView bytes);
     void watchWrites(HostConnection &connection, bool on);
     void dropConnection(HostConnection &connection);
     ConnectionPtr replyTarget() const;

@@ -16,7 +16,7 @@ struct RequestDispatcher::RequestState
     bool totalSet = false;
     bool verified = false;
     bool doFtp = false;
-    QString strVal;
+    QStringView strVal; ///< into the request's text, which outlives the request's handling
 };
 
 RequestDispatcher::RequestDispatcher(TransactionRecord &record, PadForms &forms, Captures &captures,
@@ -27,10 +27,9 @@ RequestDispatcher::RequestDispatcher(TransactionRecord &record, PadForms &forms,
 {
 }
 
-bool RequestDispatcher::isValidJobId(const QString &jobId)
+bool RequestDispatcher::isValidJobId(QStringView jobId)
 {
-    if (jobId.size() > MaxJobIdLength || jobId == QLatin1String(".") ||
-        jobId == QLatin1String(".."))
+    if (jobId.size() > MaxJobIdLength || jobId == u"." || jobId == u"..")
         return false;
     for (const QChar character : jobId) {
         const char16_t code = character.unicode();
@@ -82,19 +81,21 @@ void RequestDispatcher::sendError(const QString &message)
     m_replier.return_xml(data, tag, additionalXML);
 }
 
-void RequestDispatcher::applyUnique(const QString &value)
+void RequestDispatcher::applyUnique(QStringView value)
 {
     // A job id names the signature file: one that could leave the folder is never taken.
     if (!isValidJobId(value)) {
         sendError(QStringLiteral("Invalid job id"));
         return;
     }
-    if (m_record.transID.isEmpty() || m_record.transID == value) {
-        m_record.transID = value;
+    if (m_record.transID.isEmpty()) {
+        m_record.transID = value.toString();
         return;
     }
+    if (m_record.transID == value)
+        return;
     if (m_log.isDebugMode())
-        m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value +
+        m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value.toString() +
                            QStringLiteral(" transID: ") + m_record.transID);
     sendError(QStringLiteral("Transaction in progress for job ") + m_record.transID);
 }
@@ -102,43 +103,42 @@ void RequestDispatcher::applyUnique(const QString &value)
 RequestDispatcher::AfterItem RequestDispatcher::applyItem(const RequestItem &item,
                                                           RequestState &state)
 {
-    const QString &key = item.key;
-    const QString &value = item.value;
-    if (key == QLatin1String("ABORT")) {
-        if (value != QLatin1String("TRUE"))
+    const QStringView value = item.value;
+    if (item.keyIs(QLatin1String("ABORT"))) {
+        if (value != u"TRUE")
             return AfterItem::NextItem;
         m_forms.scrivora_clear_padvars();
         m_forms.showPadForm(QStringLiteral("padWelcome"));
         return AfterItem::EndRequest;
     }
-    if (key == QLatin1String("TRANS")) {
-        m_record.transType = value;
-    } else if (key == QLatin1String("TOTAL")) {
+    if (item.keyIs(QLatin1String("TRANS"))) {
+        m_record.transType = value.toString();
+    } else if (item.keyIs(QLatin1String("TOTAL"))) {
         state.strVal = value;
-        m_record.transTotal = value;
+        m_record.transTotal = value.toString();
         state.totalSet = true;
-    } else if (key == QLatin1String("UNIQU")) {
+    } else if (item.keyIs(QLatin1String("UNIQU"))) {
         state.strVal = value;
         applyUnique(value);
-    } else if (key == QLatin1String("NAME")) {
-        m_record.custName = value;
-    } else if (key == QLatin1String("ACCOU")) {
-        m_record.custAcct = value;
-    } else if (key == QLatin1String("VERIF")) {
+    } else if (item.keyIs(QLatin1String("NAME"))) {
+        m_record.custName = value.toString();
+    } else if (item.keyIs(QLatin1String("ACCOU"))) {
+        m_record.custAcct = value.toString();
+    } else if (item.keyIs(QLatin1String("VERIF"))) {
         state.strVal = value;
-        if (latin1Upper(value) == QLatin1String("GOOD")) {
+        if (latin1UpperEquals(value, QLatin1String("GOOD"))) {
             m_log.output_debug(QStringLiteral("verify good"));
             state.verified = true;
         }
-    } else if (key == QLatin1String("PINPD")) {
+    } else if (item.keyIs(QLatin1String("PINPD"))) {
         state.strVal = value;
-        if (latin1Upper(value) == QLatin1String("TRUE")) {
+        if (latin1UpperEquals(value, QLatin1String("TRUE"))) {
             m_captures.getPinFromPad();
             return AfterItem::EndRequest;
         }
-    } else if (key == QLatin1String("DOFTP")) {
+    } else if (item.keyIs(QLatin1String("DOFTP"))) {
         state.strVal = value;
-        state.doFtp = value == QLatin1String("Y");
+        state.doFtp = value == u"Y";
     }
     return AfterItem::NextItem;
 }
@@ -160,14 +160,14 @@ void RequestDispatcher::dispatchCard(RequestState &state)
     if (!state.verified)
         return;
     if (m_log.isDebugMode())
-        m_log.output_debug(QStringLiteral("verified 1: ") + state.strVal +
+        m_log.output_debug(QStringLiteral("verified 1: ") + state.strVal.toString() +
                            QStringLiteral(" transID: ") + m_record.transID);
     if (!m_record.isOpen()) {
         sendError(QStringLiteral("transID not set when getSignature"));
         return;
     }
     if (m_log.isDebugMode())
-        m_log.output_debug(QStringLiteral("verified 2: ") + state.strVal +
+        m_log.output_debug(QStringLiteral("verified 2: ") + state.strVal.toString() +
                            QStringLiteral(" transID: ") + m_record.transID);
     m_forms.scrivora_setVar_account(QStringLiteral("XXXXXXXXXXXXXXXX"));
     m_captures.getSignature(state.doFtp);

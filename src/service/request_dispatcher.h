@@ -30,7 +30,7 @@ public:
     void onRequestData(const QString &requestText, const HostConnection &from);
 
     /// False for a job id that could name a file outside the application folder.
-    static bool isValidJobId(const QString &jobId);
+    static bool isValidJobId(QStringView jobId);
 
 private:
     struct RequestState;
@@ -42,7 +42,7 @@ private:
 
     void handleRequest(const QString &requestText, const HostConnection &from);
     AfterItem applyItem(const RequestItem &item, RequestState &state);
-    void applyUnique(const QString &value);
+    void applyUnique(QStringView value);
     void dispatch(RequestState &state);
     void dispatchCard(RequestState &state);
     void dispatchCharge(RequestState &state);

@@ -31,9 +31,38 @@ private slots:
         QStringList rendered;
         for (const QString &piece : requestPieces(request)) {
             const std::optional<RequestItem> item = parseRequestItem(piece);
-            rendered << (item ? item->key + QLatin1Char('=') + item->value : '!' + piece);
+            rendered << (item ? latin1Upper(item->key.toString()) + QLatin1Char('=') +
+                                    item->value.toString()
+                              : '!' + piece);
         }
         QTEST(rendered.join('|'), "items");
+    }
+
+    void keyMatching_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("matches");
+
+        QTest::newRow("as sent") << QString("UNIQU") << "UNIQU" << true;
+        QTest::newRow("lower and mixed case") << QString("uNiqu") << "UNIQU" << true;
+        QTest::newRow("shorter") << QString("UNIQ") << "UNIQU" << false;
+        QTest::newRow("longer") << QString("UNIQUE") << "UNIQU" << false;
+        QTest::newRow("space kept") << QString(" NAME") << "NAME" << false;
+        QTest::newRow("Latin-1 letter stays itself")
+            << QString::fromLatin1("\xfcNIQU") << "UNIQU" << false;
+        QTest::newRow("dotless i becomes I") << QString::fromUtf8("UN\u0131QU") << "UNIQU" << true;
+        QTest::newRow("sharp s stays") << QString::fromUtf8("\u00df") << "S" << false;
+    }
+    void keyMatching()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, name);
+        const QByteArray ascii = name.toLatin1();
+        // The same verdict as comparing the upper-cased key, without making it.
+        const RequestItem item{key, {}};
+        QCOMPARE(item.keyIs(QLatin1String(ascii)), latin1Upper(key) == name);
+        QTEST(latin1UpperEquals(key, QLatin1String(ascii)), "matches");
     }
 
     void filtering_data()
