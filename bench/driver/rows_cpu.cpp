@@ -47,6 +47,9 @@ private:
 
 std::string cpuText(const CpuSpent &cpu)
 {
+    // The scheduler's count is a sum over the live threads: one that ended took its share along.
+    if (cpu.ns < 0)
+        return formatCount(cpu.ms) + " ms (scheduler: not comparable, a thread ended meanwhile)";
     return formatCount(cpu.ms) + " ms (scheduler: " + formatNs(cpu.ns) + ")";
 }
 
