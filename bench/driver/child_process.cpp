@@ -111,6 +111,20 @@ void bindLifeToParent(pid_t parent)
         ::_exit(127);
 }
 
+/// fork(); the child dies with the parent and takes signals as a freshly started program does.
+pid_t forkBoundChild()
+{
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed: " + std::string(std::strerror(errno)));
+    if (pid == 0) {
+        bindLifeToParent(parent);
+        unblockAllSignals();
+    }
+    return pid;
+}
+
 } // namespace
 
 ChildProcess::ChildProcess(const std::string &program, const std::vector<std::string> &arguments,
@@ -122,14 +136,9 @@ ChildProcess::ChildProcess(const std::string &program, const std::vector<std::st
     std::vector<char *> argv = pointersTo(argumentStrings);
     std::vector<std::string> environmentStrings = offscreenEnvironment();
     std::vector<char *> envp = pointersTo(environmentStrings);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed: " + std::string(std::strerror(errno)));
+    const pid_t pid = forkBoundChild();
     if (pid == 0) {
-        bindLifeToParent(parent);
         std::signal(SIGPIPE, SIG_DFL);
-        unblockAllSignals();
         const int null = ::open("/dev/null", O_RDWR);
         ::dup2(streams.in >= 0 ? streams.in : null, STDIN_FILENO);
         ::dup2(streams.out >= 0 ? streams.out : null, STDOUT_FILENO);
@@ -213,13 +222,8 @@ void ChildProcess::stop(int graceMs)
 
 pid_t forkHelper()
 {
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed: " + std::string(std::strerror(errno)));
+    const pid_t pid = forkBoundChild();
     if (pid == 0) {
-        bindLifeToParent(parent);
-        unblockAllSignals();
         for (std::atomic<pid_t> &slot : g_children)
             slot.store(0);
         g_folders.clear();

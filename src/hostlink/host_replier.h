@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostlink/host_reply.h"
+
 #include <QString>
 
 class HostServer;
@@ -17,8 +19,8 @@ public:
 
     /// @p str without the characters whose 8-bit code lies outside 32 to 126.
     QString strRemoveNonPrintableChars(QString str) const;
-    /// The element "<TAG>data</TAG>"; @p tag is upper-cased in place.
-    QString format_xml(const QString &data, QString &tag) const;
+    /// Appends the element "<TAG>data</TAG>" to @p out; @p tag is upper-cased in place.
+    void format_xml(ReplyBytes &out, const QString &data, QString &tag) const;
     /**
      * Filters @p data and @p additionalXML in place, upper-cases @p tag in place, and sends
      * the reply on the reply slot of the host server.

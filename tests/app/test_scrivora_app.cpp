@@ -30,13 +30,6 @@ const QString DebugError = QStringLiteral("Error Reading Debug Mode from ini fil
 const QString OpenError = QStringLiteral("Error Opening Signature Pad Comm Port.  Error (%1)");
 const QString WelcomeError = QStringLiteral("Error Displaying padWelcome");
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
 /// User and system CPU time of process @p pid so far, in clock ticks.
 long cpuTicks(qint64 pid)
 {

@@ -4,6 +4,7 @@
 #include "delivery/outbox_uploader.h"
 #include "delivery/retry_schedule.h"
 
+#include "host_client.h"
 #include "temp_app_dir.h"
 
 #include <QDir>
@@ -22,19 +23,6 @@ namespace {
 const QString User = u"scrivora"_s;
 const QString Password = u"Pass-w0rd"_s;
 const QString Remote = u"/vm/miame/dsk37/170170/17.pcx"_s;
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {

@@ -30,12 +30,6 @@ quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 /// The test FTP servers (plain, TLS and one that never confirms an upload) in one Python
 /// process that ends with the test, serving a temporary root that holds the ticket folder.
 struct FtpServers

@@ -1,7 +1,15 @@
 #include "host_client.h"
 
 #include <QDeadlineTimer>
+#include <QTcpServer>
 #include <QTest>
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
 
 bool HostClient::connectTo(quint16 port, int timeoutMs)
 {

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
+/// A loopback port that nothing listens on at the moment of the call.
+quint16 freePort();
+
 /// The host's side of a connection, for tests: connects over loopback and collects replies.
 class HostClient
 {

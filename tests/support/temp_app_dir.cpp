@@ -2,6 +2,12 @@
 
 #include <QFile>
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 void TempAppDir::writeIni(const QString &iniText) const
 {
     QFile file(iniPath());

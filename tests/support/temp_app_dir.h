@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+
+/// The whole contents of the file at @p path; empty when it cannot be read.
+QByteArray fileBytes(const QString &path);
 
 /// A throw-away application directory, optionally with a vantrel.ini in it.
 class TempAppDir
