@@ -173,20 +173,31 @@ void HostServer::pauseAccepting()
 
 void HostServer::onReadable(quint64 serial)
 {
-    // A handler further up may have closed it meanwhile, or an inner turn read it dry.
-    const auto found = m_bySerial.find(serial);
-    if (found == m_bySerial.end())
-        return;
     // Held here: a handler may close the connection and drop the server's own reference.
-    const ConnectionPtr connection = found->second;
-    readFrom(connection);
+    if (const ConnectionPtr connection = connectionBySerial(serial))
+        readFrom(connection);
 }
 
 void HostServer::onWritable(quint64 serial)
 {
+    if (const ConnectionPtr connection = connectionBySerial(serial))
+        writePending(connection);
+}
+
+HostServer::ConnectionPtr HostServer::connectionBySerial(quint64 serial) const
+{
+    // A handler further up may have closed it meanwhile, or an inner turn read it dry.
     const auto found = m_bySerial.find(serial);
-    if (found != m_bySerial.end())
-        writePending(found->second);
+    return found == m_bySerial.end() ? nullptr : found->second;
+}
+
+QSocketNotifier *HostServer::watch(const HostConnection &connection, QSocketNotifier::Type type,
+                                   void (HostServer::*onReady)(quint64 serial))
+{
+    auto *notifier = new QSocketNotifier(connection.m_descriptor, type, this);
+    connect(notifier, &QSocketNotifier::activated, this,
+            [this, onReady, serial = connection.m_serial] { (this->*onReady)(serial); });
+    return notifier;
 }
 
 void HostServer::acceptWaiting()
@@ -232,9 +243,7 @@ void HostServer::onConnectionRequest(qint16 slot, int descriptor, const sockaddr
         m_socketCT, [this](qint16 candidate) { return m_slots.count(candidate) > 0; });
     connection->m_slot = target;
     // The socket itself in the event loop's poll set: the kernel wakes us as the host's peer.
-    connection->m_reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
-    connect(connection->m_reader, &QSocketNotifier::activated, this,
-            [this, serial = connection->m_serial] { onReadable(serial); });
+    connection->m_reader = watch(*connection, QSocketNotifier::Read, &HostServer::onReadable);
     m_slots[target] = connection;
     m_bySerial[connection->m_serial] = connection;
     emit connectionCountChanged(int(m_slots.size()));
@@ -363,10 +372,7 @@ void HostServer::watchWrites(HostConnection &connection, bool on)
     if (!connection.m_writer) {
         if (!on)
             return;
-        connection.m_writer =
-            new QSocketNotifier(connection.m_descriptor, QSocketNotifier::Write, this);
-        connect(connection.m_writer, &QSocketNotifier::activated, this,
-                [this, serial = connection.m_serial] { onWritable(serial); });
+        connection.m_writer = watch(connection, QSocketNotifier::Write, &HostServer::onWritable);
     }
     connection.m_writer->setEnabled(on);
 }

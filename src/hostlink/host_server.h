@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QHostAddress>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <functional>
@@ -13,7 +14,6 @@
 #include <sys/socket.h>
 
 class OperatorSink;
-class QSocketNotifier;
 class QTimer;
 
 /// The most bytes one read takes from a connection; what waits beyond is the next request.
@@ -123,6 +123,11 @@ private:
     void acceptWaiting();
     void onReadable(quint64 serial);
     void onWritable(quint64 serial);
+    /// The open connection of @p serial; null once its close has been handled.
+    ConnectionPtr connectionBySerial(quint64 serial) const;
+    /// A notifier on @p connection's socket that calls @p onReady with its serial.
+    QSocketNotifier *watch(const HostConnection &connection, QSocketNotifier::Type type,
+                           void (HostServer::*onReady)(quint64 serial));
     void onConnectionRequest(qint16 slot, int descriptor, const sockaddr_storage &peer);
     void onConnectionClosed(qint16 slot);
     void readFrom(const ConnectionPtr &connection);
