@@ -178,6 +178,12 @@ void HostServer::onReadable(quint64 serial)
         readFrom(connection);
 }
 
+const HostConnection *HostServer::connectionInSlot(qint16 slot) const
+{
+    const auto found = m_slots.find(slot);
+    return found == m_slots.end() ? nullptr : found->second.get();
+}
+
 void HostServer::onWritable(quint64 serial)
 {
     if (const ConnectionPtr connection = connectionBySerial(serial))

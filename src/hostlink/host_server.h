@@ -41,6 +41,8 @@ public:
     /// The peer's address, as it was when the connection was accepted.
     QString peerAddressText() const;
     bool isOpen() const { return m_descriptor >= 0; }
+    /// Reply bytes queued here because the socket has not taken them yet.
+    qsizetype unsentBytes() const { return m_pending.size(); }
 
 private:
     friend class HostServer;
@@ -98,6 +100,8 @@ public:
 
     /// Open host connections; also the slot of the next accept and of every reply.
     qint16 socketCT() const { return m_socketCT; }
+    /// The open connection in @p slot, or null.
+    const HostConnection *connectionInSlot(qint16 slot) const;
     /// The request id of the latest accepted connection, in decimal.
     QString lastRequestID() const
     {

@@ -144,11 +144,17 @@ private slots:
         // Its socket takes nothing from the system any more.
         harness.host.socket().setReadBufferSize(1);
         const QByteArray burst = QByteArray("UNIQU=2;").repeated(8000); // 8,000 replies a read
-        for (int round = 0; round < 400 && harness.service->hostServer().socketCT() == 2; ++round) {
+        const HostServer &server = harness.service->hostServer();
+        qsizetype mostUnsent = 0;
+        for (int round = 0; round < 400 && server.socketCT() == 2; ++round) {
             harness.host.socket().write(burst);
             QTest::qWait(5);
+            if (const HostConnection *neverReader = server.connectionInSlot(2))
+                mostUnsent = qMax(mostUnsent, neverReader->unsentBytes());
         }
-        QCOMPARE(harness.service->hostServer().socketCT(), qint16(1));
+        QCOMPARE(server.socketCT(), qint16(1));
+        QVERIFY2(mostUnsent > 0 && mostUnsent <= 1024 * 1024,
+                 qPrintable(QString::number(mostUnsent) + " reply bytes were held"));
         const QByteArray error = "<ERROR>Transaction in progress for job 1</ERROR>";
         other.send("UNIQU=3;");
         QCOMPARE(other.receive(error.size(), 1000), error);

@@ -79,6 +79,18 @@ class TestFrmMain : public QObject
     Q_OBJECT
 
 private slots:
+    // A long debug session keeps only the latest lines, oldest out first.
+    void statusListKeepsTheLatestLines()
+    {
+        StatusListModel lines;
+        const int total = 10000 + 5;
+        for (int i = 0; i < total; ++i)
+            lines.appendLine(QStringLiteral("line %1").arg(i));
+        QCOMPARE(lines.rowCount(), 10000);
+        QCOMPARE(lines.data(lines.index(0)).toString(), QStringLiteral("line 5"));
+        QCOMPARE(lines.lines().constLast(), QStringLiteral("line %1").arg(total - 1));
+    }
+
     void statusBarShowsTheSettings_data()
     {
         QTest::addColumn<QString>("ini");
