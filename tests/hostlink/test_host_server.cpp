@@ -89,6 +89,12 @@ private slots:
         QVERIFY(harness.join(third)); // into the gap: slot 1, so the count's slot 2 is second's
         third.send(AskWithoutTransaction);
         QCOMPARE(second.receive(NoTransactionError.size()), NoTransactionError);
+        HostClient fourth;
+        QVERIFY(harness.join(fourth)); // the gap is filled: slot 3, the count's own
+        fourth.send(AskWithoutTransaction);
+        QCOMPARE(fourth.receive(NoTransactionError.size()), NoTransactionError);
+        fourth.close();
+        QTRY_COMPARE(server.socketCT(), qint16(2));
 
         second.close();
         third.close();
@@ -97,6 +103,7 @@ private slots:
         QCOMPARE(harness.statusLines.filter(QRegularExpression("^(socketCT|Length: 7|Conn.*d:)")),
                  (QStringList{"socketCT=1 socket.ubound0", "socketCT=2 socket.ubound1", "Length: 7",
                               "Connection closed: 127.0.0.1", "socketCT=2 socket.ubound2",
+                              "socketCT=3 socket.ubound2", "Connection closed: 127.0.0.1",
                               "Connection closed: 127.0.0.1", "Connection closed: 127.0.0.1",
                               "socketCT=1 socket.ubound0"}));
     }
