@@ -245,6 +245,19 @@ private slots:
             QVERIFY(removedBeforeSigning);
             QCOMPARE(harness->service->record().transID, QString());
         }
+
+        // A read-only old file is not removed: the capture ends there, without a reply.
+        QFile readOnly(path);
+        QVERIFY(readOnly.open(QIODevice::WriteOnly) && readOnly.write("old") == 3);
+        readOnly.close();
+        QVERIFY(readOnly.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        const qsizetype before = harness->statusLines.size();
+        harness->host.send(Charge);
+        QTRY_COMPARE(harness->statusLines.mid(before).filter("Signature File: ").size(), 1);
+        QCOMPARE(harness->host.receiveFor(200), QByteArray());
+        QVERIFY(readOnly.open(QIODevice::ReadOnly));
+        QCOMPARE(readOnly.readAll(), QByteArray("old"));
+        QCOMPARE(harness->service->record().transID, QString("17"));
     }
 
     // Captures that each arrive in a read of their own during the waits nest up to 32; the
