@@ -237,11 +237,15 @@ private slots:
                 pad.signSample();
             });
 
-            harness->host.send(Charge);
+            // Only an exact Y asks for the upload.
+            harness->host.send(Charge + (oldFile ? "" : "DOFTP=y;"));
             QCOMPARE(harness->host.receive(reply.size(), CaptureMs), reply);
             const QStringList lines = harness->statusLines;
-            QCOMPARE(lines.mid(lines.lastIndexOf(QStringLiteral("Get Signature:")), 2),
+            const QStringList capture =
+                lines.mid(lines.lastIndexOf(QStringLiteral("Get Signature:")));
+            QCOMPARE(capture.mid(0, 2),
                      (QStringList{"Get Signature:", "Signature File: " + fileLine}));
+            QVERIFY(capture.contains(QStringLiteral("Saving Signature: doFtp=[False]")));
             QVERIFY(removedBeforeSigning);
             QCOMPARE(harness->service->record().transID, QString());
         }
