@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -285,6 +286,11 @@ private slots:
         const QByteArray expected = signatureReply(
             harness, server == QLatin1String("abort") ? QString() : QStringLiteral("Tx17B"));
         QCOMPARE(harness.host.receive(expected.size()), expected);
+        const QStringList decided =
+            harness.statusLines.filter(QRegularExpression("^(doFtp|ticketPath)"));
+        QCOMPARE(decided,
+                 (QStringList{server == QLatin1String("skip") ? "doFtp: False" : "doFtp: True",
+                              "ticketPath: put Tx17B.PCX /vm/miame/dsk37/170170/tx17b.pcx"}));
         QCOMPARE(delivery.status(), QStringLiteral("New Transaction"));
         QVERIFY(delivery.newTransaction);
         QCOMPARE(delivery.report.has_value(), server != QLatin1String("skip"));
