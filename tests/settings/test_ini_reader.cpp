@@ -23,6 +23,7 @@ void TestIniReader::read_data()
     const QString longValue = QString(254, QLatin1Char('a')) + QString(46, QLatin1Char('b'));
     QTest::newRow("-1") << "[Local]\nLocalPort=-1\n" << true << 0 << "true";
     QTest::newRow("0.0") << "[Local]\nLocalPort=0.0\n" << true << 0 << "false";
+    QTest::newRow("0.5") << "[Local]\nLocalPort=0.5\n" << true << 0 << "true";
     QTest::newRow("True") << "[Local]\nLocalPort=True\n" << true << 0 << "true";
     QTest::newRow("fALSE") << "[Local]\nLocalPort = fALSE \n" << true << 0 << "false";
     QTest::newRow("yes") << "[Local]\nLocalPort=yes\n" << true << 3 << "false";
