@@ -73,8 +73,10 @@ void VirtualPadModel::closePort()
 
 qint16 VirtualPadModel::showForm(const QString &formName)
 {
-    if (!m_portOpen || !knownForms().contains(formName) || m_refusedForms.contains(formName))
+    if (!m_portOpen || !knownForms().contains(formName))
         return Refused;
+    if (const auto refused = m_refusedForms.constFind(formName); refused != m_refusedForms.cend())
+        return *refused;
     m_currentForm = formName;
     m_formHistory << formName;
     emit formShown(formName);
@@ -177,9 +179,9 @@ void VirtualPadModel::refuseOpen(qint16 status, bool everyTime)
     m_refuseEveryOpen = everyTime;
 }
 
-void VirtualPadModel::refuseForm(const QString &formName)
+void VirtualPadModel::refuseForm(const QString &formName, qint16 status)
 {
-    m_refusedForms.insert(formName);
+    m_refusedForms.insert(formName, status);
 }
 
 void VirtualPadModel::refuseVarWrite(const QString &name, qint16 status)

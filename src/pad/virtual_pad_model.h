@@ -113,8 +113,8 @@ public:
     /// The next open (or, with @p everyTime, every open) reports @p status and leaves the
     /// port closed.
     void refuseOpen(qint16 status, bool everyTime = false);
-    /// showForm of @p formName reports failure although the pad knows the form.
-    void refuseForm(const QString &formName);
+    /// showForm of @p formName reports @p status although the pad knows the form.
+    void refuseForm(const QString &formName, qint16 status = Refused);
     /// setVar of @p name reports @p status and leaves the variable unchanged.
     void refuseVarWrite(const QString &name, qint16 status = Refused);
     /// getVar of @p name still delivers the value but reports @p status.
@@ -156,7 +156,7 @@ private:
 
     std::optional<qint16> m_openRefusal;
     bool m_refuseEveryOpen = false;
-    QSet<QString> m_refusedForms;
+    QHash<QString, qint16> m_refusedForms;
     QHash<QString, qint16> m_refusedWrites;
     QHash<QString, qint16> m_readStatuses;
     QSet<QString> m_failingOperations;

@@ -59,11 +59,26 @@ private slots:
         QVERIFY(harness.dialogs.messages.isEmpty());
     }
 
+    void refusedFormTellsTheOperator_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<qint16>("status"); // the pad's answer to a form it knows
+        QTest::newRow("unknown form") << "padNoSuchForm" << qint16(1);
+        QTest::newRow("refused, 0") << "padSig" << qint16(0);
+        QTest::newRow("refused, -2") << "padSig" << qint16(-2);
+        QTest::newRow("refused, 2") << "padSig" << qint16(2);
+    }
+
+    // Every answer but 1 is a failure the operator is told about.
     void refusedFormTellsTheOperator()
     {
+        QFETCH(QString, form);
+        QFETCH(qint16, status);
         ServiceHarness harness;
-        harness.service->forms().showPadForm(QStringLiteral("padNoSuchForm"));
-        QCOMPARE(harness.dialogs.messages, QStringList{"Error Displaying padNoSuchForm"});
+        if (status != 1)
+            harness.pad->refuseForm(form, status);
+        harness.service->forms().showPadForm(form);
+        QCOMPARE(harness.dialogs.messages, QStringList{"Error Displaying " + form});
     }
 };
 
