@@ -4,6 +4,7 @@
 #include "pad/virtual_pad_driver.h"
 #include "pad/virtual_pad_model.h"
 #include "service/capture_runner.h"
+#include "service/operator_commands.h"
 #include "service/operator_log.h"
 #include "service/scrivora_service.h"
 #include "ui/frm_main.h"
@@ -172,6 +173,8 @@ private slots:
         QCOMPARE(app.dialogs.messages, messages);
         QCOMPARE(app.pad->formHistory().mid(formsBefore), forms);
         QCOMPARE(app.pad->isPortOpen(), connect ? failing.isEmpty() : !failing.isEmpty());
+        QCOMPARE(app.service().commands().isPadOpen(),
+                 app.pad->isPortOpen()); // as the status bar shows
         QCOMPARE(app.menuItem("mnuConnect")->isEnabled(), !connect);
         QCOMPARE(app.menuItem("mnuDisconnect")->isEnabled(), connect);
     }
