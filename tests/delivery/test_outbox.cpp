@@ -252,6 +252,43 @@ private slots:
         QCOMPARE(restarted.due().value_or(OutboxEntry()).name, h.outbox.entries().value(0).name);
     }
 
+    // A crash between keeping a newer copy and dropping the older leaves two of one job: the
+    // next start keeps the newer. Of the jobs due, the one due longest goes first.
+    void aRestartSortsOutWhatACrashLeft()
+    {
+        Harness h;
+        QVERIFY(h.outbox.add(u"b"_s, h.signature("b"), Remote, u"timed out"_s));
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("older"), Remote, u"timed out"_s));
+        h.clock.time = h.clock.time.addSecs(5);
+        Outbox unaware(h.dir.path(), h.clock.seam()); // has not read the older copy
+        QVERIFY(unaware.add(u"17"_s, h.signature("newer"), Remote, u"timed out"_s));
+        QVERIFY(unaware.add(u"a"_s, h.signature("a"), Remote, u"timed out"_s));
+
+        Outbox restarted(h.dir.path(), h.clock.seam());
+        QSignalSpy lines(&restarted, &Outbox::operatorLine);
+        restarted.load();
+        QCOMPARE(lines.count(), 1);
+        QCOMPARE(lines.value(0).value(0), u"Outbox: job 17 replaced by a newer signature"_s);
+        QCOMPARE(restarted.count(), 3);
+        QCOMPARE(filesIn(restarted.folder()).size(), 6);
+        const auto entryOf = [&restarted](const QString &job) {
+            for (const OutboxEntry &entry : restarted.entries())
+                if (entry.jobId == job)
+                    return entry;
+            return OutboxEntry();
+        };
+        QCOMPARE(fileBytes(entryOf(u"17"_s).copyPath), QByteArray("newer"));
+
+        // All are due at once after a start; then each failure sets its own next time.
+        for (const QString &job : {u"b"_s, u"a"_s, u"17"_s}) {
+            restarted.attemptEnded(entryOf(job).name, false, u"timed out"_s);
+            h.clock.time = h.clock.time.addSecs(1);
+        }
+        QVERIFY(!restarted.due());
+        h.clock.time = h.clock.time.addSecs(3600);
+        QCOMPARE(restarted.due().value_or(OutboxEntry()).jobId, u"b"_s);
+    }
+
     void aNewerSignatureReplaces_data()
     {
         QTest::addColumn<QString>("newer"); // "fails", "lands", or "lands for another job"
