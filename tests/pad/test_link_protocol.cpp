@@ -76,24 +76,50 @@ private slots:
 
     // Frames arrive cut anywhere. A line of noise ending in a frame is read as that frame,
     // unless the noise runs beyond the limit: then the whole line goes, up to its LF.
+    // Bytes travel as upper-case hex words; a word of another form carries no bytes.
+    void bytesWords_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QVariant>("bytes");
+        QTest::newRow("bytes") << u"00FF7F0A"_s << QVariant("\x00\xff\x7f\n"_ba);
+        QTest::newRow("none") << QString() << QVariant(QByteArray());
+        QTest::newRow("lower case read") << u"ff"_s << QVariant("\xff"_ba);
+        QTest::newRow("odd length") << u"ABC"_s << QVariant();
+        QTest::newRow("not hex") << u"0G"_s << QVariant();
+    }
+    void bytesWords()
+    {
+        QFETCH(QString, word);
+        QFETCH(QVariant, bytes);
+        QCOMPARE(wordBytes(word),
+                 bytes.isValid() ? std::optional(bytes.toByteArray()) : std::nullopt);
+        if (bytes.isValid() && word == word.toUpper())
+            QCOMPARE(bytesWord(bytes.toByteArray()), word);
+    }
+
+    // Frames survive any cutting of the stream; a line longer than the limit is dropped
+    // whole, one of just the limit is not.
     void stream_data()
     {
         QTest::addColumn<int>("pieceSize");
-        QTest::addColumn<int>("noiseSize");
-        QTest::newRow("byte by byte") << 1 << 4;
-        QTest::newRow("odd pieces") << 7 << 4;
+        QTest::addColumn<int>("noisyLineLength"); // without its LF
+        QTest::newRow("byte by byte") << 1 << 40;
+        QTest::newRow("odd pieces") << 7 << 40;
+        QTest::newRow("longest line") << 64 * 1024 << int(MaxLineLength);
+        QTest::newRow("one byte too long") << 64 * 1024 << int(MaxLineLength + 1);
         QTest::newRow("overlong, LF pieces later") << 64 * 1024 << int(2 * MaxLineLength);
-        QTest::newRow("overlong, LF in the piece") << 64 * 1024 << int(MaxLineLength + 1);
     }
     void stream()
     {
         QFETCH(int, pieceSize);
-        QFETCH(int, noiseSize);
+        QFETCH(int, noisyLineLength);
         QList<Frame> frames{{FrameKind::Answer, 1, {"1", "A B"}},
                             {FrameKind::Request, 3, {"SET", "TOTAL", "0000", "2"}}};
         const Frame inNoise{FrameKind::Request, 9, {"GET", "X"}};
-        const QByteArray stream = encodeFrame(frames[0]) + QByteArray(noiseSize, 'x') +
-                                  encodeFrame(inNoise) + encodeFrame(frames[1]);
+        const QByteArray noisyLine = encodeFrame(inNoise);
+        const QByteArray stream = encodeFrame(frames[0]) +
+                                  QByteArray(noisyLineLength - (noisyLine.size() - 1), 'x') +
+                                  noisyLine + encodeFrame(frames[1]);
         LineAssembler assembler;
         QList<Frame> received;
         for (qsizetype at = 0; at < stream.size(); at += pieceSize) {
@@ -101,7 +127,7 @@ private slots:
             while (const std::optional<QByteArray> line = assembler.takeLine())
                 received.append(decodeLine(*line).value_or(Frame{}));
         }
-        const bool overlong = noiseSize > MaxLineLength;
+        const bool overlong = noisyLineLength > MaxLineLength;
         if (!overlong)
             frames.insert(1, inNoise);
         QCOMPARE(received, frames);
