@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -131,21 +132,33 @@ private slots:
     }
 
     // The job id reused while its first signature waits: the second lands by its own upload,
-    // the waiting copy is dropped, and the server keeps the second.
+    // the waiting copy is dropped, and the server keeps the second. The operator is alerted
+    // when uploads start failing, not at every failure.
     void newerSignatureReplacesTheWaitingOne()
     {
         const quint16 port = freePort();
         ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+        QSignalSpy startedFailing(harness.service.get(), &ScrivoraService::uploadsStartedFailing);
         QVERIFY(harness.connectHost());
         signJob(harness, QStringLiteral("20"), First);
         QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
-        FtpServer server(port);
-        QVERIFY(server.start());
+        QCOMPARE(startedFailing.count(), 1);
+        auto server = std::make_unique<FtpServer>(port);
+        QVERIFY(server->start());
         harness.service->retrier().stop(); // no retry comes first
         signJob(harness, QStringLiteral("20"), Second);
         QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, WaitMs);
         QVERIFY(harness.statusLines.contains("Outbox: job 20 replaced by a newer signature"));
-        QCOMPARE(server.stored(QStringLiteral("20.pcx")), renderSignaturePcx(Second));
+        QCOMPARE(server->stored(QStringLiteral("20.pcx")), renderSignaturePcx(Second));
+
+        server.reset();
+        for (const char *job : {"21", "22"}) {
+            signJob(harness, QString::fromLatin1(job), First);
+            QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), job[1] == '1' ? 1 : 2,
+                                      WaitMs);
+        }
+        QCOMPARE(startedFailing.count(), 2);
+        QCOMPARE(startedFailing.last().value(0).toString(), QStringLiteral("21"));
     }
 };
 
