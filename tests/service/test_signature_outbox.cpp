@@ -160,6 +160,31 @@ private slots:
         QCOMPARE(startedFailing.count(), 2);
         QCOMPARE(startedFailing.last().value(0).toString(), QStringLiteral("21"));
     }
+
+    // A retry never comes between a host and its answer: it waits while a capture does.
+    void retryWaitsForTheCapture()
+    {
+        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), freePort()); // server down
+        QVERIFY(harness.connectHost());
+        signJob(harness, QStringLiteral("23"), First);
+        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        const auto attempts = [&harness] {
+            return harness.service->outbox().entries().value(0).attempts;
+        };
+        QCOMPARE(attempts(), 1);
+        VirtualPadModel &pad = *harness.pad;
+        int attemptsDuringCapture = 0;
+        pad.atRead(QStringLiteral("TRACK1"), 1,
+                   [&harness] { harness.service->retrier().retryNow(); });
+        pad.atRead(QStringLiteral("TRACK1"), 30, [&] {
+            attemptsDuringCapture = attempts();
+            pad.swipeSampleCard();
+        });
+        harness.host.send("TRANS=CC;UNIQU=24;TOTAL=1.00;");
+        QVERIFY(harness.host.receive(7, WaitMs).startsWith("<SWIPE>"));
+        QCOMPARE(attemptsDuringCapture, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(attempts(), 2, WaitMs);
+    }
 };
 
 QTEST_MAIN(TestSignatureOutbox)
