@@ -1,3 +1,4 @@
+#include "control_commands.h"
 #include "pad/virtual_pad_model.h"
 #include "pad_link_server.h"
 
@@ -22,6 +23,51 @@ private slots:
         m_model = std::make_shared<VirtualPadModel>();
         m_model->openPort();
         m_server = std::make_unique<PadLinkServer>(m_model);
+    }
+
+    // The emulator's commands as a tester types them; a line that is no command changes
+    // nothing and says why.
+    void controlCommands_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("variable"); // what the command fills
+        QTest::addColumn<QString>("value");    // null: the command is refused
+        const QString edge =
+            QStringLiteral("%1,%2").arg(SignatureWidth - 1).arg(SignatureHeight - 1);
+        QTest::newRow("tracks") << "swipe %B1^A\\x20B^? ;1=2?"
+                                << "TRACK1"
+                                << "%B1^A B^?";
+        QTest::newRow("backslash") << "swipe a\\\\b"
+                                   << "TRACK1"
+                                   << "a\\b";
+        QTest::newRow("bad escape") << "swipe a\\q"
+                                    << "TRACK1" << QString();
+        QTest::newRow("three tracks") << "swipe a b c"
+                                      << "TRACK1" << QString();
+        QTest::newRow("pin") << "pin 0123456789ABCDEF"
+                             << "PIN"
+                             << "0123456789ABCDEF";
+        QTest::newRow("pin without block") << "pin"
+                                           << "PIN" << QString();
+        QTest::newRow("strokes to the edge")
+            << "sign 0,0;" + edge << "SIGCOMP"
+            << encodeSignature({{QPoint(0, 0), QPoint(SignatureWidth - 1, SignatureHeight - 1)}});
+        QTest::newRow("x beyond the area")
+            << QStringLiteral("sign 0,0;%1,0").arg(SignatureWidth) << "SIGCOMP" << QString();
+        QTest::newRow("y beyond the area")
+            << QStringLiteral("sign 0,0;0,%1").arg(SignatureHeight) << "SIGCOMP" << QString();
+        QTest::newRow("unknown") << "dance"
+                                 << "TRACK1" << QString();
+    }
+    void controlCommands()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        ControlCommands commands(m_model, *m_server);
+        const std::optional<QString> refusal = commands.run(line);
+        QCOMPARE(refusal.has_value(), value.isNull());
+        QCOMPARE(m_model->variable(variable), value.isNull() ? QString() : value);
     }
 
     void refusedRequests_data()
