@@ -70,15 +70,24 @@ private slots:
         QCOMPARE(decodePcxPixels(pcx), expected);
     }
 
+    void roundTrip_data()
+    {
+        QTest::addColumn<SignatureStrokes>("strokes");
+        QTest::newRow("sample") << sampleSignature();
+        QTest::newRow("longest steps")
+            << SignatureStrokes{{{40, 40}, {71, 40}, {40, 40}, {40, 71}, {40, 40}}};
+        QTest::newRow("one longer: jumps")
+            << SignatureStrokes{{{40, 40}, {72, 40}, {40, 40}, {40, 72}, {40, 40}}};
+        QTest::newRow("corners") << SignatureStrokes{{{0, 0}, {319, 159}}, {{319, 0}}, {{0, 159}}};
+    }
     void roundTrip()
     {
-        const QString text = encodeSignature(sampleSignature());
+        QFETCH(SignatureStrokes, strokes);
+        const QString text = encodeSignature(strokes);
         QVERIFY(text.startsWith(u"SC1."));
-        const auto strokes = decodeSignature(utf16LeBytes(text));
-        QVERIFY(strokes);
-        QCOMPARE(*strokes, sampleSignature());
-        // The pad ends its value with a zero code unit; it is no part of the signature.
-        QCOMPARE(decodeSignature(utf16LeBytes(text + QChar(0))), strokes);
+        QCOMPARE(decodeSignature(utf16LeBytes(text)), std::optional(strokes));
+        // The pad ends its value with zero code units; they are no part of the signature.
+        QCOMPARE(decodeSignature(utf16LeBytes(text + QChar(0) + QChar(0))), std::optional(strokes));
     }
 
     void garbageIsRejected_data()
@@ -89,6 +98,7 @@ private slots:
         QTest::newRow("odd byte count") << utf16LeBytes(good).chopped(1);
         QTest::newRow("half a step") << utf16LeBytes(good.chopped(1));
         QTest::newRow("off the area") << utf16LeBytes(QStringLiteral("SC1.FAAA"));
+        QTest::newRow("step of -32") << utf16LeBytes(QStringLiteral("SC1.AoAoAg"));
         QTest::newRow("no tag") << utf16LeBytes(good.mid(3));
         QTest::newRow("non-ASCII") << utf16LeBytes(good + QChar(0x00e9));
     }
