@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTest>
 
@@ -223,6 +224,34 @@ private slots:
         QSignalSpy shutDown(&w.window, &frmMain::shutDownRequested);
         w.item("trayQuit")->trigger();
         QCOMPARE(shutDown.size(), 1);
+    }
+
+    void trayClicks_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("right button: the menu only") << int(QSystemTrayIcon::Context) << false;
+        QTest::newRow("middle button") << int(QSystemTrayIcon::MiddleClick) << false;
+    }
+
+    // A click on the tray icon brings a minimised, hidden window back in its normal state;
+    // the icon carries the tray menu for the other button.
+    void trayClicks()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        Window w;
+        w.window.showInTray();
+        QVERIFY(w.window.trayIcon());
+        QCOMPARE(w.window.trayIcon()->contextMenu(), w.window.trayMenu());
+        w.window.setWindowState(Qt::WindowMinimized);
+        w.window.hide();
+        w.window.onTrayActivated(reason);
+        QCOMPARE(w.window.isVisible(), shown);
+        QCOMPARE(w.window.isMinimized(), !shown);
+        w.window.removeTrayIcon();
     }
 
     void showPadBringsThePadBack_data()
