@@ -108,6 +108,29 @@ private slots:
                               "socketCT=1 socket.ubound0"}));
     }
 
+    // With the count's slot gone, a request handled inside another one's capture wait is
+    // answered to its own host, and the capture's answer still reaches the host that asked.
+    void nestedRepliesGoToTheirAskers()
+    {
+        ServiceHarness harness;
+        HostClient &swiper = harness.host;
+        HostClient gone, other;
+        QVERIFY(harness.join(swiper) && harness.join(gone) && harness.join(other));
+        gone.close();
+        QTRY_COMPARE(harness.service->hostServer().socketCT(), qint16(2)); // slot 2 is gone
+        VirtualPadModel &pad = *harness.pad;
+        const QByteArray mismatch = "<ERROR>Transaction in progress for job 17</ERROR>";
+        QByteArray otherGot;
+        pad.atRead(QStringLiteral("TRACK1"), 2, [&] {
+            other.send("UNIQU=42;");
+            otherGot = other.receive(mismatch.size(), 5000);
+        });
+        pad.atRead(QStringLiteral("TRACK1"), 3, [&pad] { pad.swipeSampleCard(); });
+        swiper.send("TRANS=CC;UNIQU=17;TOTAL=1.00;");
+        QVERIFY(swiper.receive(7, 5000).startsWith("<SWIPE>%B4111"));
+        QCOMPARE(otherGot, mismatch);
+    }
+
     void replies()
     {
         ServiceHarness harness;
