@@ -1,4 +1,5 @@
 #include "settings/ini_reader.h"
+#include "settings/settings.h"
 
 #include "temp_app_dir.h"
 
@@ -11,6 +12,8 @@ class TestIniReader : public QObject
 private slots:
     void read_data();
     void read();
+    void padChoice_data();
+    void padChoice();
 };
 
 void TestIniReader::read_data()
@@ -57,6 +60,37 @@ void TestIniReader::read()
                        : iniReadValue(dir.iniPath(), "Local", "LocalPort", "s", "dflt", text),
              status);
     QCOMPARE(asBoolean ? QVariant(flag).toString() : text, value);
+}
+
+void TestIniReader::padChoice_data()
+{
+    QTest::addColumn<QString>("section"); // [pad], or null for none
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("no section") << QString() << "virtual"
+                                << "";
+    QTest::newRow("empty driver") << "Driver=\n"
+                                  << "virtual"
+                                  << "";
+    QTest::newRow("serial, any case") << "Driver= Serial \nDevice= /dev/ttyS1 \n"
+                                      << "serial"
+                                      << "/dev/ttyS1";
+    QTest::newRow("unknown kept for the operator") << "Driver=Pigeon\n"
+                                                   << "pigeon"
+                                                   << "";
+}
+
+// The pad section names its driver in any letter case; without one, the virtual pad.
+void TestIniReader::padChoice()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, driver);
+    QFETCH(QString, device);
+    TempAppDir dir;
+    dir.writeIni("[Local]\nLocalPort=1\n" + (section.isNull() ? QString() : "[pad]\n" + section));
+    const Settings settings = readSettings(dir.iniPath());
+    QCOMPARE(settings.padDriver, driver);
+    QCOMPARE(settings.padDevice, device);
 }
 
 QTEST_GUILESS_MAIN(TestIniReader)
