@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -184,6 +185,28 @@ private slots:
         QVERIFY(harness.host.receive(7, WaitMs).startsWith("<SWIPE>"));
         QCOMPARE(attemptsDuringCapture, 1);
         QTRY_COMPARE_WITH_TIMEOUT(attempts(), 2, WaitMs);
+    }
+
+    // Shut-down does not wait for a retry: it lets go of the server at once, and the outbox
+    // keeps the signature, its attempts uncounted, for the next start.
+    void shutDownLeavesARetry()
+    {
+        const quint16 port = freePort();
+        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+        QVERIFY(harness.connectHost());
+        signJob(harness, QStringLiteral("25"), First);
+        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        QTcpServer mute; // takes the retry's connection and never greets
+        QVERIFY(mute.listen(QHostAddress::LocalHost, port));
+        harness.service->retrier().retryNow();
+        QTRY_VERIFY_WITH_TIMEOUT(mute.hasPendingConnections(), WaitMs);
+        QTcpSocket *retry = mute.nextPendingConnection();
+
+        harness.service->beginShutDown();
+        // Well before the server's five seconds to greet run out.
+        QTRY_COMPARE_WITH_TIMEOUT(retry->state(), QAbstractSocket::UnconnectedState, 2000);
+        QCOMPARE(harness.service->outbox().count(), 1);
+        QCOMPARE(harness.service->outbox().entries().value(0).attempts, 1);
     }
 };
 
