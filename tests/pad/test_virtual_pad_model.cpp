@@ -1,9 +1,13 @@
 #include "pad/pad_driver_factory.h"
+#include "pad/pad_text.h"
 #include "pad/serial_pad_driver.h"
 #include "pad/virtual_pad_driver.h"
 #include "pad/virtual_pad_model.h"
+#include "signature/utf16le.h"
 
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 // The pad forgets its customer: what a driver reads after a PIN read or after opening the
 // port can never be what the previous customer left.
@@ -61,6 +65,29 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(PadError, pad->showForm(QStringLiteral("padWelcome"), status));
         QCOMPARE(static_cast<UnavailablePadDriver *>(pad.get())->reason(),
                  QStringLiteral("unknown pad driver \"pigeon\" in section [pad]"));
+    }
+
+    void writes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("stored"); // null: the write is refused
+        QTest::newRow("text") << encodePadText(u"25.00"_s) << u"25.00"_s;
+        QTest::newRow("empty text: a single NUL") << encodePadText(QString()) << u"\0"_s;
+        QTest::newRow("no terminator") << utf16LeBytes(u"AB"_s) << QString();
+        QTest::newRow("odd byte count") << QByteArray("A\0\0", 3) << QString();
+        QTest::newRow("nothing") << QByteArray() << QString();
+    }
+    // What a driver writes is UTF-16 text ending in a zero unit; an empty text leaves the
+    // pad holding that zero unit alone.
+    void writes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, stored);
+        VirtualPadModel pad;
+        pad.openPort();
+        const qint16 status = pad.setVar(u"TOTAL"_s, bytes, qint16(bytes.size()));
+        QCOMPARE(status, stored.isNull() ? VirtualPadModel::Refused : qint16(1));
+        QCOMPARE(pad.variable(u"TOTAL"_s), stored.isNull() ? QString() : stored);
     }
 
     void readTwice_data()
