@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -349,6 +350,10 @@ private slots:
         QCOMPARE(rows.first().at(0), QStringLiteral("21"));
         QCOMPARE(rows.first().at(2), QStringLiteral("1"));
         QCOMPARE(rows.first().at(3), QStringLiteral("cannot connect to 127.0.0.1"));
+
+        // Retry now tries again at once; the open list follows.
+        dialog->findChild<QPushButton *>(QStringLiteral("retryNow"))->click();
+        QTRY_COMPARE(dialog->rows().value(0).value(2), QStringLiteral("2"));
     }
 };
 
