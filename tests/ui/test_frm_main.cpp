@@ -227,6 +227,45 @@ private slots:
         QCOMPARE(shutDown.size(), 1);
     }
 
+    void padFormsMenu_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("form"); // the first form the command shows
+        QTest::newRow("Welcome") << "mnuPadFormsWelcome"
+                                 << "padWelcome";
+        QTest::newRow("Signature") << "mnuPadFormsSignature"
+                                   << "padSig";
+        QTest::newRow("Card Swipe") << "mnuPadFormsCardSwipe"
+                                    << "padStart";
+        QTest::newRow("Wait") << "mnuPadFormsWait"
+                              << "padWait";
+        QTest::newRow("Thanks") << "mnuPadFormsThanks"
+                                << "padThanks";
+        QTest::newRow("Disconnect") << "mnuPadFormsDisconnect"
+                                    << "padDisconnect";
+        QTest::newRow("Pin Pad") << "mnuPadFormsPinPad"
+                                 << "padPin";
+        QTest::newRow("Account") << "mnuPadFormsAccount"
+                                 << "padEmptyAccount";
+    }
+
+    // Each pad test command shows its form (the swipe and PIN ones run their capture); the
+    // menu is there in debug mode only.
+    void padFormsMenu()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, form);
+        Window w;
+        const QStringList before = w.harness.pad->formHistory();
+        w.window.findChild<QAction *>(item)->trigger();
+        QCOMPARE(w.harness.pad->formHistory().value(before.size()), form);
+
+        Window quiet(TempAppDir::debugIni().replace("debugMode=1", "debugMode=0"));
+        for (Window *window : {&w, &quiet})
+            QCOMPARE(window->window.findChild<QMenu *>("mnuPadForms")->menuAction()->isVisible(),
+                     window == &w);
+    }
+
     void trayClicks_data()
     {
         QTest::addColumn<int>("reason");
