@@ -58,8 +58,12 @@ private slots:
         window.findChild<QLineEdit *>(QStringLiteral("track1"))->setText("%B5500^DOE/JANE^2901?");
         window.findChild<QLineEdit *>(QStringLiteral("track2"))->setText(";5500=2901?");
         click("swipe");
+        // The entry is not shown in the clear, and it is gone once entered.
+        auto *pinBlock = window.findChild<QLineEdit *>(QStringLiteral("pinBlock"));
+        QCOMPARE(pinBlock->echoMode(), QLineEdit::Password);
         for (const char *key : {"key7", "pinClear", "key4", "keyF", "key0", "pinEnter"})
             click(key);
+        QCOMPARE(pinBlock->text(), QString());
         // A resting pen adds nothing, the pen stays inside the area, a pen-up move draws nothing.
         QTest::mousePress(area, Qt::LeftButton, {}, {10, 20});
         QTest::mouseMove(area, {10, 20});
