@@ -178,12 +178,6 @@ void HostServer::onReadable(quint64 serial)
         readFrom(connection);
 }
 
-const HostConnection *HostServer::connectionInSlot(qint16 slot) const
-{
-    const auto found = m_slots.find(slot);
-    return found == m_slots.end() ? nullptr : found->second.get();
-}
-
 void HostServer::onWritable(quint64 serial)
 {
     if (const ConnectionPtr connection = connectionBySerial(serial))
@@ -195,6 +189,12 @@ HostServer::ConnectionPtr HostServer::connectionBySerial(quint64 serial) const
     // A handler further up may have closed it meanwhile, or an inner turn read it dry.
     const auto found = m_bySerial.find(serial);
     return found == m_bySerial.end() ? nullptr : found->second;
+}
+
+const HostConnection *HostServer::connectionInSlot(qint16 slot) const
+{
+    const auto found = m_slots.find(slot);
+    return found == m_slots.end() ? nullptr : found->second.get();
 }
 
 QSocketNotifier *HostServer::watch(const HostConnection &connection, QSocketNotifier::Type type,

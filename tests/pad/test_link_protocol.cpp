@@ -74,8 +74,6 @@ private slots:
             QCOMPARE(encodeFrame(*frame), line + '\n');
     }
 
-    // Frames arrive cut anywhere. A line of noise ending in a frame is read as that frame,
-    // unless the noise runs beyond the limit: then the whole line goes, up to its LF.
     // Bytes travel as upper-case hex words; a word of another form carries no bytes.
     void bytesWords_data()
     {
@@ -97,8 +95,9 @@ private slots:
             QCOMPARE(bytesWord(bytes.toByteArray()), word);
     }
 
-    // Frames survive any cutting of the stream; a line longer than the limit is dropped
-    // whole, one of just the limit is not.
+    // Frames arrive cut anywhere. A line of noise ending in a frame is read as that frame,
+    // unless the line runs beyond the limit: then the whole line goes, up to its LF. A line
+    // of just the limit stays.
     void stream_data()
     {
         QTest::addColumn<int>("pieceSize");

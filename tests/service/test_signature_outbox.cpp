@@ -153,10 +153,9 @@ private slots:
         QCOMPARE(server->stored(QStringLiteral("20.pcx")), renderSignaturePcx(Second));
 
         server.reset();
-        for (const char *job : {"21", "22"}) {
+        for (const auto &[job, waiting] : {std::pair{"21", 1}, std::pair{"22", 2}}) {
             signJob(harness, QString::fromLatin1(job), First);
-            QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), job[1] == '1' ? 1 : 2,
-                                      WaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), waiting, WaitMs);
         }
         QCOMPARE(startedFailing.count(), 2);
         QCOMPARE(startedFailing.last().value(0).toString(), QStringLiteral("21"));
