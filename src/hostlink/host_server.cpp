@@ -3,6 +3,7 @@
 #include "hostlink/operator_sink.h"
 #include "hostlink/slot_rules.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -62,6 +63,37 @@ sockaddr_storage socketAddress(const QHostAddress &address, quint16 port, sockle
     }
     return storage;
 }
+
+/**
+ * A notifier that calls its owner straight from the activation event: no signal, no slot
+ * object, nothing on the way from a readable socket to its reader but the event itself.
+ */
+class DirectSocketNotifier final : public QSocketNotifier
+{
+public:
+    using OnReady = void (HostServer::*)(quint64 serial);
+
+    DirectSocketNotifier(int descriptor, Type type, HostServer *owner, OnReady onReady,
+                         quint64 serial)
+        : QSocketNotifier(descriptor, type, owner), m_owner(owner), m_onReady(onReady),
+          m_serial(serial)
+    {
+    }
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::SockAct)
+            return QSocketNotifier::event(event);
+        (m_owner->*m_onReady)(m_serial);
+        return true;
+    }
+
+private:
+    HostServer *m_owner;
+    OnReady m_onReady;
+    quint64 m_serial;
+};
 
 /// Keeps a connection on the answering stack while its request is handled.
 template <typename Connection> class AnsweringScope
@@ -200,10 +232,8 @@ const HostConnection *HostServer::connectionInSlot(qint16 slot) const
 QSocketNotifier *HostServer::watch(const HostConnection &connection, QSocketNotifier::Type type,
                                    void (HostServer::*onReady)(quint64 serial))
 {
-    auto *notifier = new QSocketNotifier(connection.m_descriptor, type, this);
-    connect(notifier, &QSocketNotifier::activated, this,
-            [this, onReady, serial = connection.m_serial] { (this->*onReady)(serial); });
-    return notifier;
+    return new DirectSocketNotifier(connection.m_descriptor, type, this, onReady,
+                                    connection.m_serial);
 }
 
 void HostServer::acceptWaiting()

@@ -10,6 +10,8 @@
 #include "service/transaction_record.h"
 #include "settings/settings.h"
 
+#include <QStringBuilder>
+
 /// What one request has said so far; it starts afresh with every request.
 struct RequestDispatcher::RequestState
 {
@@ -97,7 +99,7 @@ void RequestDispatcher::applyUnique(QStringView value)
     if (m_log.isDebugMode())
         m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value.toString() +
                            QStringLiteral(" transID: ") + m_record.transID);
-    sendError(QStringLiteral("Transaction in progress for job ") + m_record.transID);
+    sendError(QStringLiteral("Transaction in progress for job ") % m_record.transID);
 }
 
 RequestDispatcher::AfterItem RequestDispatcher::applyItem(const RequestItem &item,

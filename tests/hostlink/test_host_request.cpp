@@ -74,6 +74,23 @@ private slots:
         QTest::newRow("control, DEL, NUL") << QString::fromLatin1("\x01x\x1f\x7fy\0z", 7) << "xyz";
         QTest::newRow("above DEL") << QString::fromLatin1("/\xe9t\xa0\xff.PCX") << "/t.PCX";
         QTest::newRow("beyond Latin-1") << QString::fromUtf8("a\u20acb\u0178c") << "abc";
+        // One odd character at every place of a longer text: in each lane of a four-character
+        // step and in the tail.
+        const char16_t dropped[] = {0x1f, 0x7f, 0x80, 0x7fff, 0x8000, 0xffff};
+        const char16_t kept[] = {0x20, 0x7e};
+        for (int at = 0; at < 9; ++at) {
+            const QString clean(9, u'm');
+            for (const char16_t odd : dropped) {
+                QString text = clean;
+                text[at] = QChar(odd);
+                QTest::addRow("U+%04X at %d", unsigned(odd), at) << text << QString(8, u'm');
+            }
+            for (const char16_t edge : kept) {
+                QString text = clean;
+                text[at] = QChar(edge);
+                QTest::addRow("U+%04X at %d", unsigned(edge), at) << text << text;
+            }
+        }
     }
     void filtering()
     {
