@@ -147,8 +147,9 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QStringList, lines);
         VirtualPadModel &pad = start();
-        // A card left from an earlier swipe must not be taken for this one.
+        // A card or a signature left from earlier must not be taken for this one.
         pad.swipe(QStringLiteral("%B0000^OLD/CARD^?"), QStringLiteral(";0000=0?"));
+        pad.signSample();
         pad.setReadStatus(QStringLiteral("TRACK1"), track1Status);
         const QString polled = request == Swipe ? "TRACK1" : request == Pin ? "PIN" : "SIGCOMP";
         pad.atRead(polled, polls, [&] {
