@@ -192,6 +192,21 @@ private slots:
                              << element("PINBLOCK", "4455") + sampleSwipe();
     }
 
+    // Shut-down ends a waiting capture within its pause: the pad is not asked again and the
+    // host gets no reply.
+    void shutDownEndsCapture()
+    {
+        VirtualPadModel &pad = start();
+        pad.atRead(QStringLiteral("TRACK1"), 3, [this] {
+            QTimer::singleShot(0, harness->service.get(),
+                               [this] { harness->service->beginShutDown(); });
+        });
+        harness->host.send(Swipe);
+        QTRY_VERIFY_WITH_TIMEOUT(pad.readCount(QStringLiteral("TRACK1")) >= 3, CaptureMs);
+        QCOMPARE(harness->host.receiveFor(200), QByteArray());
+        QCOMPARE(pad.readCount(QStringLiteral("TRACK1")), 3);
+    }
+
     // The request is handled, and a PIN capture runs to its end, before the swipe polls again;
     // an abort ends the transaction but not the swipe.
     void requestDuringSwipe()
