@@ -122,9 +122,15 @@ struct Delivery
             doFtp, record().transID,
             [this] {
                 newTransaction = true;
+                if (shutDownInNewTransaction)
+                    QTimer::singleShot(0, harness.service.get(),
+                                       [this] { harness.service->beginShutDown(); });
                 harness.service->captures().scrivora_new_transaction();
             },
-            [this](const UploadReport &upload) { report = upload; });
+            [this](const UploadReport &upload) {
+                report = upload;
+                ++reports;
+            });
         elapsedMs = timer.elapsed();
     }
     const TransactionRecord &record() const { return harness.service->record(); }
@@ -132,7 +138,9 @@ struct Delivery
 
     ServiceHarness &harness;
     std::optional<UploadReport> report;
+    int reports = 0;
     bool newTransaction = false;
+    bool shutDownInNewTransaction = false;
     qint64 elapsedMs = 0;
 };
 
@@ -334,6 +342,26 @@ private slots:
         QVERIFY(!delivery.report->landed);
         QCOMPARE(delivery.report->error, QStringLiteral("interrupted by shut-down"));
         QVERIFY(!harness.service->inet().stillExecuting());
+    }
+
+    // A shut-down during the new transaction's wait ends it, but the upload, reported before
+    // that wait, is not reported again.
+    void shutDownAfterTheUpload()
+    {
+        ServiceHarness harness(TempAppDir::debugIni(remoteSettings(QStringLiteral("127.0.0.1"))),
+                               m_servers.ports["plain"]);
+        QVERIFY(harness.connectHost());
+        Delivery delivery(harness);
+        QVERIFY(delivery.prepare());
+        delivery.shutDownInNewTransaction = true;
+
+        delivery.run(true);
+
+        QVERIFY(delivery.newTransaction);
+        QCOMPARE(delivery.status(), QStringLiteral("Error in FTP of signature file"));
+        QCOMPARE(delivery.reports, 1);
+        QVERIFY(delivery.report->landed);
+        QVERIFY(harness.host.receiveFor(300).startsWith("<SIGNATURE>OK</SIGNATURE>"));
     }
 
     void wholeCardTransaction()
