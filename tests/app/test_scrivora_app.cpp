@@ -146,6 +146,9 @@ private slots:
         QTest::newRow("connect") << true << "" << QStringList() << QStringList{"padWelcome"};
         QTest::newRow("refused") << true << "refuse" << QStringList{OpenError.arg(-7), WelcomeError}
                                  << QStringList();
+        // An open that fails as a whole is reported like one refused with status 0.
+        QTest::newRow("open fails")
+            << true << "openPort" << QStringList{OpenError.arg(0), WelcomeError} << QStringList();
         QTest::newRow("disconnect") << false << "" << QStringList() << QStringList{"padDisconnect"};
         QTest::newRow("close fails")
             << false << "closePort" << QStringList{"Error Closing Signature Pad Comm Port."}
