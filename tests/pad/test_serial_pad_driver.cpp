@@ -1,0 +1,215 @@
+#include "pad/link_protocol.h"
+#include "pad/pad_driver.h"
+#include "pad/serial_pad_driver.h"
+#include "signature/signature_image.h"
+#include "signature/utf16le.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <stdlib.h>
+#include <thread>
+#include <unistd.h>
+
+using padlink::Frame;
+using padlink::FrameKind;
+
+namespace {
+
+/**
+ * A pad that misbehaves on purpose, at the far end of a pseudo-terminal: each request the
+ * driver sends is handed to a script, which returns the lines to write back. It runs in a
+ * thread of its own, since the driver's calls block.
+ */
+class ScriptedPad
+{
+public:
+    using Script = std::function<QByteArrayList(const Frame &request, int copy)>;
+
+    explicit ScriptedPad(Script script) : m_script(std::move(script))
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+            return;
+        m_path = QString::fromLocal8Bit(ptsname(m_master));
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~ScriptedPad()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+
+    QString path() const { return m_path; }
+
+    /// The requests seen so far, as "verb" per copy received.
+    QStringList requests() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_requests;
+    }
+
+    static QByteArray answer(const Frame &request, const QStringList &words)
+    {
+        return padlink::encodeFrame({FrameKind::Answer, request.sequence, words});
+    }
+
+    /// The well-behaved answer to @p request: hello, open and close succeed, GET finds "v".
+    static QByteArray goodAnswer(const Frame &request)
+    {
+        const QString verb = request.words.value(0);
+        if (verb == QLatin1String("HELLO"))
+            return answer(request, {"1", QString::number(padlink::Version)});
+        if (verb == QLatin1String("GET"))
+            return answer(request, {"1", "v"});
+        return answer(request, {"1"});
+    }
+
+private:
+    void serve()
+    {
+        QByteArray pending;
+        QHash<quint32, int> copies;
+        while (!m_stop) {
+            pollfd watch{m_master, POLLIN, 0};
+            if (::poll(&watch, 1, 20) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+            if (count <= 0)
+                continue;
+            pending.append(buffer, count);
+            for (qsizetype end; (end = pending.indexOf('\n')) >= 0;) {
+                const QByteArray line = pending.left(end + 1);
+                pending.remove(0, end + 1);
+                const std::optional<Frame> request = padlink::decodeLine(line.chopped(1));
+                if (!request || request->kind != FrameKind::Request)
+                    continue;
+                {
+                    QMutexLocker lock(&m_mutex);
+                    m_requests << request->words.value(0);
+                }
+                for (const QByteArray &reply : m_script(*request, ++copies[request->sequence]))
+                    ::write(m_master, reply.constData(), size_t(reply.size()));
+            }
+        }
+    }
+
+    Script m_script;
+    int m_master = -1;
+    QString m_path;
+    std::atomic<bool> m_stop = false;
+    mutable QMutex m_mutex;
+    QStringList m_requests;
+    std::thread m_thread;
+};
+
+/// Enough for two retry intervals, short enough to keep the tests quick.
+constexpr int CallBudgetMs = 1200;
+
+} // namespace
+
+// The serial driver against a pad that echoes, loses requests or will not reopen.
+class TestSerialPadDriver : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Lines on the way back that are no answer of ours are passed over, and a request the
+    // pad did not take is sent again, with the same number, until it is answered.
+    void answersAmongOtherLines_data()
+    {
+        QTest::addColumn<QString>("pad");
+        QTest::newRow("echoes each request") << "echo";
+        QTest::newRow("loses the first copy of GET") << "lossy";
+    }
+    void answersAmongOtherLines()
+    {
+        QFETCH(QString, pad);
+        ScriptedPad scripted([pad](const Frame &request, int copy) -> QByteArrayList {
+            if (pad == QLatin1String("echo"))
+                return {padlink::encodeFrame(request), ScriptedPad::goodAnswer(request)};
+            if (request.words.value(0) == QLatin1String("GET") && copy == 1)
+                return {};
+            return {ScriptedPad::goodAnswer(request)};
+        });
+        QVERIFY(!scripted.path().isEmpty());
+        SerialPadDriver driver(scripted.path(), CallBudgetMs);
+        qint16 status = 0;
+        driver.openPort(0, 0, status);
+        QCOMPARE(status, qint16(1));
+
+        QString value;
+        driver.getVar(QStringLiteral("TRACK1"), value, status);
+
+        QCOMPARE(status, qint16(1));
+        QCOMPARE(value, QStringLiteral("v"));
+        const QStringList gets = scripted.requests().filter(QStringLiteral("GET"));
+        QCOMPARE(gets.size(), pad == QLatin1String("lossy") ? 2 : 1);
+    }
+
+    // After a call the pad never answered, the next call resynchronises first; a pad that
+    // then refuses to reopen fails that call too. Closing does not wait on such a pad.
+    void refusedReopenFailsTheCall()
+    {
+        std::atomic<bool> silent = false;
+        std::atomic<int> opens = 0;
+        ScriptedPad scripted([&](const Frame &request, int) -> QByteArrayList {
+            const QString verb = request.words.value(0);
+            if (silent && verb == QLatin1String("GET"))
+                return {};
+            if (verb == QLatin1String("OPEN") && ++opens > 1)
+                return {ScriptedPad::answer(request, {"0"})};
+            return {ScriptedPad::goodAnswer(request)};
+        });
+        SerialPadDriver driver(scripted.path(), CallBudgetMs);
+        qint16 status = 0;
+        driver.openPort(0, 0, status);
+        QCOMPARE(status, qint16(1));
+        QString value;
+        silent = true;
+        QVERIFY_THROWS_EXCEPTION(PadError, driver.getVar(QStringLiteral("TRACK1"), value, status));
+        silent = false;
+
+        QVERIFY_THROWS_EXCEPTION(PadError, driver.getVar(QStringLiteral("TRACK1"), value, status));
+        QCOMPARE(opens.load(), 2);
+        driver.closePort();
+
+        QVERIFY(!scripted.requests().contains(QStringLiteral("CLOSE")));
+        bool open = true;
+        driver.isPortOpen(open);
+        QVERIFY(!open);
+    }
+
+    // The image is drawn here, and only from data whose count matches it.
+    void signatureCountMustMatch_data()
+    {
+        QTest::addColumn<int>("countOff");
+        QTest::newRow("matching") << 0;
+        QTest::newRow("two bytes short") << -2;
+    }
+    void signatureCountMustMatch()
+    {
+        QFETCH(int, countOff);
+        QTemporaryDir dir;
+        SerialPadDriver driver(dir.filePath(QStringLiteral("no-device")));
+        const QByteArray bytes = utf16LeBytes(encodeSignature(sampleSignature()));
+        const QString path = dir.filePath(QStringLiteral("17.PCX"));
+        qint16 status = -1;
+        driver.saveSignature(bytes, qint16(bytes.size() + countOff), path, status);
+        QCOMPARE(status, qint16(countOff == 0 ? 1 : 0));
+        QCOMPARE(QFile::exists(path), countOff == 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPadDriver)
+#include "test_serial_pad_driver.moc"
