@@ -352,6 +352,11 @@ private slots:
                 .toUtf8());
         HostClient host;
         QVERIFY(host.connectTo(copy.port));
+        // The host's 8-bit text reaches standard error byte for byte.
+        host.send("NAME=Jos\xe9;");
+        QByteArray operatorView;
+        QTRY_VERIFY((operatorView += running.readAllStandardError())
+                        .contains("Received: NAME=Jos\xe9; from 127.0.0.1("));
 
         QProcess process;
         process.start(copy.path, arguments);
@@ -364,7 +369,7 @@ private slots:
         QVERIFY(running.waitForFinished(10000));
         QCOMPARE(running.exitStatus(), QProcess::NormalExit);
         QCOMPARE(running.exitCode(), 0);
-        const QByteArray operatorView = running.readAllStandardError();
+        operatorView += running.readAllStandardError();
         // Without a screen, standard error carries the operator's view alone, from its first line.
         QVERIFY2(operatorView.startsWith("form_debug: debugMode=[True] debugModeOnly=[False]\n"),
                  operatorView.constData());
