@@ -4,11 +4,6 @@
 
 using namespace Qt::StringLiterals;
 
-QString signatureRemotePath(const QString &signatureFileName)
-{
-    return u"/vm/miame/dsk37/170170/"_s + signatureFileName.toLower();
-}
-
 FtpOutboxUploader::FtpOutboxUploader(SettingsReader settings, int port, QObject *parent)
     : OutboxUploader(parent), m_settings(std::move(settings)), m_port(port)
 {

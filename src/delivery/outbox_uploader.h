@@ -7,9 +7,6 @@
 
 #include <functional>
 
-/// Where a signature file named @p signatureFileName goes on the back office's server.
-QString signatureRemotePath(const QString &signatureFileName);
-
 /**
  * Uploads one waiting copy for the outbox's retrier. start() returns at once; finished()
  * follows exactly once, from the event loop, unless cancel() came first.
