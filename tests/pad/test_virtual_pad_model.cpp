@@ -56,7 +56,10 @@ private slots:
         QFETCH(QString, kind);
         const std::unique_ptr<PadDriver> pad = createPadDriver(name, QStringLiteral("/dev/null"));
         QCOMPARE(dynamic_cast<VirtualPadDriver *>(pad.get()) != nullptr, kind == "virtual");
-        QCOMPARE(dynamic_cast<SerialPadDriver *>(pad.get()) != nullptr, kind == "serial");
+        const auto *serial = dynamic_cast<SerialPadDriver *>(pad.get());
+        QCOMPARE(serial != nullptr, kind == "serial");
+        if (serial)
+            QCOMPARE(serial->devicePath(), QStringLiteral("/dev/null"));
         if (kind != "unavailable")
             return;
         qint16 status = 1;
