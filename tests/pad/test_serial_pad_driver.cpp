@@ -1,6 +1,7 @@
 #include "pad/link_protocol.h"
 #include "pad/pad_driver.h"
 #include "pad/serial_pad_driver.h"
+#include "pad/virtual_pad_driver.h"
 #include "signature/signature_image.h"
 #include "signature/utf16le.h"
 
@@ -118,7 +119,8 @@ constexpr int CallBudgetMs = 1200;
 
 } // namespace
 
-// The serial driver against a pad that echoes, loses requests or will not reopen.
+// The serial driver against a pad that echoes, loses requests or will not reopen; both
+// drivers' signature images.
 class TestSerialPadDriver : public QObject
 {
     Q_OBJECT
@@ -190,23 +192,30 @@ private slots:
         QVERIFY(!open);
     }
 
-    // The image is drawn here, and only from data whose count matches it.
+    // Either driver draws the image itself, and only from data whose count matches it.
     void signatureCountMustMatch_data()
     {
+        QTest::addColumn<QString>("driver");
         QTest::addColumn<int>("countOff");
-        QTest::newRow("matching") << 0;
-        QTest::newRow("two bytes short") << -2;
+        for (const char *driver : {"serial", "virtual"}) {
+            QTest::addRow("%s, matching", driver) << driver << 0;
+            QTest::addRow("%s, two bytes short", driver) << driver << -2;
+        }
     }
     void signatureCountMustMatch()
     {
+        QFETCH(QString, driver);
         QFETCH(int, countOff);
         QTemporaryDir dir;
-        SerialPadDriver driver(dir.filePath(QStringLiteral("no-device")));
+        const std::unique_ptr<PadDriver> pad = driver == QLatin1String("serial")
+                                                   ? std::unique_ptr<PadDriver>(new SerialPadDriver(
+                                                         dir.filePath(QStringLiteral("no-device"))))
+                                                   : std::make_unique<VirtualPadDriver>();
         const QByteArray bytes = utf16LeBytes(encodeSignature(sampleSignature()));
         const QString path = dir.filePath(QStringLiteral("17.PCX"));
-        qint16 status = -1;
-        driver.saveSignature(bytes, qint16(bytes.size() + countOff), path, status);
-        QCOMPARE(status, qint16(countOff == 0 ? 1 : 0));
+        qint16 saved = -9;
+        pad->saveSignature(bytes, qint16(bytes.size() + countOff), path, saved);
+        QCOMPARE(saved, qint16(countOff == 0 ? 1 : 0));
         QCOMPARE(QFile::exists(path), countOff == 0);
     }
 };
