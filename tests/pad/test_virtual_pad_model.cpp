@@ -1,7 +1,4 @@
-#include "pad/pad_driver_factory.h"
 #include "pad/pad_text.h"
-#include "pad/serial_pad_driver.h"
-#include "pad/virtual_pad_driver.h"
 #include "pad/virtual_pad_model.h"
 #include "signature/utf16le.h"
 
@@ -34,42 +31,6 @@ class TestVirtualPadModel : public QObject
     }
 
 private slots:
-    void driverChoice_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("none") << ""
-                              << "virtual";
-        QTest::newRow("virtual") << "virtual"
-                                 << "virtual";
-        QTest::newRow("serial") << "serial"
-                                << "serial";
-        QTest::newRow("unknown") << "pigeon"
-                                 << "unavailable";
-    }
-
-    // An unknown driver still gives a pad, one that refuses to open and says why at every
-    // other call, so the program starts and the operator learns what to fix.
-    void driverChoice()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, kind);
-        const std::unique_ptr<PadDriver> pad = createPadDriver(name, QStringLiteral("/dev/null"));
-        QCOMPARE(dynamic_cast<VirtualPadDriver *>(pad.get()) != nullptr, kind == "virtual");
-        const auto *serial = dynamic_cast<SerialPadDriver *>(pad.get());
-        QCOMPARE(serial != nullptr, kind == "serial");
-        if (serial)
-            QCOMPARE(serial->devicePath(), QStringLiteral("/dev/null"));
-        if (kind != "unavailable")
-            return;
-        qint16 status = 1;
-        pad->openPort(0, 0, status);
-        QCOMPARE(status, qint16(-1));
-        QVERIFY_THROWS_EXCEPTION(PadError, pad->showForm(QStringLiteral("padWelcome"), status));
-        QCOMPARE(static_cast<UnavailablePadDriver *>(pad.get())->reason(),
-                 QStringLiteral("unknown pad driver \"pigeon\" in section [pad]"));
-    }
-
     void writes_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -1,5 +1,6 @@
 #include "pad/link_protocol.h"
 #include "pad/pad_driver.h"
+#include "pad/pad_driver_factory.h"
 #include "pad/serial_pad_driver.h"
 #include "pad/virtual_pad_driver.h"
 #include "signature/signature_image.h"
@@ -119,13 +120,49 @@ constexpr int CallBudgetMs = 1200;
 
 } // namespace
 
-// The serial driver against a pad that echoes, loses requests or will not reopen; both
-// drivers' signature images.
-class TestSerialPadDriver : public QObject
+// The drivers: the one the settings choose, the serial driver against a pad that echoes,
+// loses requests or will not reopen, and both drivers' signature images.
+class TestPadDrivers : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void driverChoice_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("none") << ""
+                              << "virtual";
+        QTest::newRow("virtual") << "virtual"
+                                 << "virtual";
+        QTest::newRow("serial") << "serial"
+                                << "serial";
+        QTest::newRow("unknown") << "pigeon"
+                                 << "unavailable";
+    }
+
+    // An unknown driver still gives a pad, one that refuses to open and says why at every
+    // other call, so the program starts and the operator learns what to fix.
+    void driverChoice()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        const std::unique_ptr<PadDriver> pad = createPadDriver(name, QStringLiteral("/dev/null"));
+        QCOMPARE(dynamic_cast<VirtualPadDriver *>(pad.get()) != nullptr, kind == "virtual");
+        const auto *serial = dynamic_cast<SerialPadDriver *>(pad.get());
+        QCOMPARE(serial != nullptr, kind == "serial");
+        if (serial)
+            QCOMPARE(serial->devicePath(), QStringLiteral("/dev/null"));
+        if (kind != "unavailable")
+            return;
+        qint16 status = 1;
+        pad->openPort(0, 0, status);
+        QCOMPARE(status, qint16(-1));
+        QVERIFY_THROWS_EXCEPTION(PadError, pad->showForm(QStringLiteral("padWelcome"), status));
+        QCOMPARE(static_cast<UnavailablePadDriver *>(pad.get())->reason(),
+                 QStringLiteral("unknown pad driver \"pigeon\" in section [pad]"));
+    }
+
     // Lines on the way back that are no answer of ours are passed over, and a request the
     // pad did not take is sent again, with the same number, until it is answered.
     void answersAmongOtherLines_data()
@@ -220,5 +257,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSerialPadDriver)
-#include "test_serial_pad_driver.moc"
+QTEST_GUILESS_MAIN(TestPadDrivers)
+#include "test_pad_drivers.moc"
