@@ -33,10 +33,14 @@ QStringList requestPieces(const QString &request)
 
 std::optional<RequestItem> parseRequestItem(QStringView piece)
 {
-    const qsizetype firstEquals = piece.indexOf(u'=');
+    const qsizetype firstEquals = indexOfUnit(piece, u'=');
     if (firstEquals < 0)
         return std::nullopt;
-    const qsizetype lastEquals = piece.lastIndexOf(u'=');
+    // Back from the end; the first "=" stops the scan at the latest.
+    const char16_t *const units = piece.utf16();
+    qsizetype lastEquals = piece.size() - 1;
+    while (units[lastEquals] != u'=')
+        --lastEquals;
     return RequestItem{piece.first(firstEquals), piece.sliced(lastEquals + 1)};
 }
 

@@ -18,6 +18,7 @@ struct RequestDispatcher::RequestState
     bool totalSet = false;
     bool verified = false;
     bool doFtp = false;
+    bool recordChanged = false;
     QStringView strVal; ///< into the request's text, which outlives the request's handling
 };
 
@@ -71,6 +72,9 @@ void RequestDispatcher::handleRequest(const QString &requestText, const HostConn
         }
         return !ended;
     });
+    // Most requests at a busy till only repeat the job id: they leave the operator's view be.
+    if (state.recordChanged && m_recordChanged)
+        m_recordChanged();
     if (!ended)
         dispatch(state);
 }
@@ -83,7 +87,7 @@ void RequestDispatcher::sendError(const QString &message)
     m_replier.return_xml(data, tag, additionalXML);
 }
 
-void RequestDispatcher::applyUnique(QStringView value)
+void RequestDispatcher::applyUnique(QStringView value, RequestState &state)
 {
     // A job id names the signature file: one that could leave the folder is never taken.
     if (!isValidJobId(value)) {
@@ -92,6 +96,7 @@ void RequestDispatcher::applyUnique(QStringView value)
     }
     if (m_record.transID.isEmpty()) {
         m_record.transID = value.toString();
+        state.recordChanged = true;
         return;
     }
     if (m_record.transID == value)
@@ -99,7 +104,8 @@ void RequestDispatcher::applyUnique(QStringView value)
     if (m_log.isDebugMode())
         m_log.output_debug(QStringLiteral("Mismatch unique for strVal: ") + value.toString() +
                            QStringLiteral(" transID: ") + m_record.transID);
-    sendError(QStringLiteral("Transaction in progress for job ") % m_record.transID);
+    // Latin-1 first: a QString first would be copied and then grown, two allocations.
+    sendError(QLatin1String("Transaction in progress for job ") % m_record.transID);
 }
 
 RequestDispatcher::AfterItem RequestDispatcher::applyItem(const RequestItem &item,
@@ -115,17 +121,21 @@ RequestDispatcher::AfterItem RequestDispatcher::applyItem(const RequestItem &ite
     }
     if (item.keyIs(QLatin1String("TRANS"))) {
         m_record.transType = value.toString();
+        state.recordChanged = true;
     } else if (item.keyIs(QLatin1String("TOTAL"))) {
         state.strVal = value;
         m_record.transTotal = value.toString();
         state.totalSet = true;
+        state.recordChanged = true;
     } else if (item.keyIs(QLatin1String("UNIQU"))) {
         state.strVal = value;
-        applyUnique(value);
+        applyUnique(value, state);
     } else if (item.keyIs(QLatin1String("NAME"))) {
         m_record.custName = value.toString();
+        state.recordChanged = true;
     } else if (item.keyIs(QLatin1String("ACCOU"))) {
         m_record.custAcct = value.toString();
+        state.recordChanged = true;
     } else if (item.keyIs(QLatin1String("VERIF"))) {
         state.strVal = value;
         if (latin1UpperEquals(value, QLatin1String("GOOD"))) {

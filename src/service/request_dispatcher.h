@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class Captures;
 class HostConnection;
 class HostReplier;
@@ -32,6 +34,9 @@ public:
     /// False for a job id that could name a file outside the application folder.
     static bool isValidJobId(QStringView jobId);
 
+    /// Called once a request has written to the record, before any capture it starts.
+    void setRecordChanged(std::function<void()> changed) { m_recordChanged = std::move(changed); }
+
 private:
     struct RequestState;
     enum class AfterItem
@@ -42,7 +47,7 @@ private:
 
     void handleRequest(const QString &requestText, const HostConnection &from);
     AfterItem applyItem(const RequestItem &item, RequestState &state);
-    void applyUnique(QStringView value);
+    void applyUnique(QStringView value, RequestState &state);
     void dispatch(RequestState &state);
     void dispatchCard(RequestState &state);
     void dispatchCharge(RequestState &state);
@@ -54,4 +59,5 @@ private:
     HostReplier &m_replier;
     OperatorLog &m_log;
     const HostServer &m_server;
+    std::function<void()> m_recordChanged;
 };

@@ -59,9 +59,9 @@ ScrivoraService::ScrivoraService(Settings settings, ServiceSeams seams, QObject 
 
     m_dispatcher = std::make_unique<RequestDispatcher>(m_record, *m_forms, *m_captures, *m_replier,
                                                        *m_log, *m_hostServer);
+    m_dispatcher->setRecordChanged([this] { emit transactionChanged(); });
     m_hostServer->setRequestHandler([this](const QString &request, const HostConnection &from) {
         m_dispatcher->onRequestData(request, from);
-        emit transactionChanged();
     });
     m_forms->setRecordCleared([this] { emit transactionChanged(); });
     m_commands = std::make_unique<OperatorCommands>(seams.pad, *m_forms, *m_captures, *m_replier,

@@ -3,6 +3,7 @@
 #include "service/pad_forms.h"
 #include "service_harness.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -128,6 +129,42 @@ private slots:
         harness.service->forms().scrivora_clear_padvars(); // the connection still answers
         harness.host.send(AskWithoutTransaction);
         QCOMPARE(harness.host.receive(NoTransactionError.size()), NoTransactionError);
+    }
+
+    // The operator's view is told when a request writes to the record, and only then: at a
+    // busy till most requests repeat the open job's id.
+    void operatorViewToldOfRecordChanges_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("job opened") << QByteArray() << QByteArray("UNIQU=5;") << true;
+        QTest::newRow("same job again")
+            << QByteArray("UNIQU=5;") << QByteArray("UNIQU=5;") << false;
+        QTest::newRow("other job refused")
+            << QByteArray("UNIQU=5;") << QByteArray("UNIQU=6;") << false;
+        QTest::newRow("invalid job id") << QByteArray() << QByteArray("UNIQU=../x;") << false;
+        QTest::newRow("type") << QByteArray() << QByteArray("TRANS=XX;") << true;
+        QTest::newRow("total") << QByteArray("UNIQU=5;") << QByteArray("TOTAL=1.00;") << true;
+        QTest::newRow("name") << QByteArray() << QByteArray("NAME=ANN;") << true;
+        QTest::newRow("account") << QByteArray() << QByteArray("ACCOU=981;") << true;
+        QTest::newRow("keys that write nothing")
+            << QByteArray() << QByteArray("VERIF=NO;DOFTP=Y;OTHER=1;") << false;
+    }
+    void operatorViewToldOfRecordChanges()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, request);
+        QFETCH(bool, told);
+
+        ServiceHarness harness;
+        QVERIFY(harness.connectHost());
+        harness.host.send(before);
+        QTRY_COMPARE(charactersRead(harness), before.size());
+        QSignalSpy changes(harness.service.get(), &ScrivoraService::transactionChanged);
+        harness.host.send(request);
+        QTRY_COMPARE(charactersRead(harness), before.size() + request.size());
+        QCOMPARE(!changes.isEmpty(), told);
     }
 };
 
