@@ -15,6 +15,10 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <csignal>
+
+#include <sys/prctl.h>
+
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
@@ -114,6 +118,8 @@ struct FtpServer
             QDir().mkpath(ticket);
             process.setWorkingDirectory(dir.path());
             process.setProcessChannelMode(QProcess::ForwardedChannels);
+            // A test that dies must not leave the server holding the test's output open.
+            process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
             process.start(u"/usr/bin/python3"_s, {u"-m"_s, u"pyftpdlib"_s, u"-i"_s, u"127.0.0.1"_s,
                                                   u"-p"_s, QString::number(port), u"-w"_s, u"-d"_s,
                                                   u"home"_s, u"-u"_s, User, u"-P"_s, Password});
@@ -152,11 +158,12 @@ struct Upload
     QSignalSpy finished{&client, &FtpClient::finished};
 };
 
-/// Speaks just enough FTP to take an upload and then never confirms it; or, without
+/// Speaks just enough FTP to take an upload and then never confirms it, unless given the
+/// @p confirmation to send once the upload's data connection has closed; or, without
 /// answers, only greets.
 struct UnconfirmingServer : QTcpServer
 {
-    explicit UnconfirmingServer(bool answers)
+    explicit UnconfirmingServer(bool answers, const QByteArray &confirmation = {})
     {
         listen(QHostAddress::LocalHost);
         data.listen(QHostAddress::LocalHost);
@@ -166,10 +173,15 @@ struct UnconfirmingServer : QTcpServer
             if (answers)
                 connect(control, &QTcpSocket::readyRead, this, &UnconfirmingServer::answer);
         });
-        connect(&data, &QTcpServer::newConnection, this, [this] {
+        connect(&data, &QTcpServer::newConnection, this, [this, confirmation] {
             upload = data.nextPendingConnection();
             connect(upload, &QTcpSocket::readyRead, this,
                     [this] { received += upload->readAll(); });
+            if (!confirmation.isEmpty())
+                connect(upload, &QTcpSocket::disconnected, this, [this, confirmation] {
+                    received += upload->readAll();
+                    control->write(confirmation + "\r\n");
+                });
         });
     }
     void answer()
@@ -278,6 +290,7 @@ private slots:
             return OutboxEntry();
         };
         QCOMPARE(fileBytes(entryOf(u"17"_s).copyPath), QByteArray("newer"));
+        QCOMPARE(restarted.entries().value(0).jobId, u"b"_s); // the oldest failure first
 
         // All are due at once after a start; then each failure sets its own next time.
         for (const QString &job : {u"b"_s, u"a"_s, u"17"_s}) {
@@ -353,6 +366,10 @@ private slots:
         QCOMPARE(entry.nextDue, h.clock.time.addSecs(300));
         QCOMPARE(h.lines.size(), 3);
         QCOMPARE(h.lines.last(), u"Outbox: job 17 not uploaded (timed out), kept for retry"_s);
+        Outbox restarted(h.dir.path(), h.clock.seam()); // the count and reason survive it
+        restarted.load();
+        QCOMPARE(restarted.entries().value(0).attempts, 4);
+        QCOMPARE(restarted.entries().value(0).lastError, u"timed out"_s);
 
         h.retrier.retryNow();
         QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 4; }));
@@ -395,19 +412,35 @@ private slots:
         QCOMPARE(h.outbox.count(), 0);
     }
 
-    void aNewerLandsDuringTheOldersRetry()
+    // Landing while the older copy's retry runs, the newer is sent again after it, since
+    // the older may overwrite it on the server; landing after that retry, it is not.
+    void aNewerLandsAroundTheOldersRetry_data()
     {
+        QTest::addColumn<bool>("duringRetry");
+        QTest::newRow("during the retry") << true;
+        QTest::newRow("after a failed retry") << false;
+    }
+
+    void aNewerLandsAroundTheOldersRetry()
+    {
+        QFETCH(bool, duringRetry);
         Harness h;
         QVERIFY(h.outbox.add(u"17"_s, h.signature("older"), Remote, u"x"_s));
         h.retrier.start();
         h.retrier.retryNow();
         QVERIFY(QTest::qWaitFor([&] { return h.uploader.running; }));
+        if (!duringRetry)
+            h.uploader.finish(false, u"x"_s);
         h.outbox.landed(u"17"_s, h.signature("newer"));
-        h.uploader.finish(true); // the older may now be on the server
-
-        QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 2; }));
-        QCOMPARE(h.uploader.started.last(), QByteArray("newer"));
-        h.uploader.finish(true);
+        if (duringRetry) {
+            h.uploader.finish(true); // the older may now be on the server
+            QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 2; }));
+            QCOMPARE(h.uploader.started.last(), QByteArray("newer"));
+            h.uploader.finish(true);
+        } else {
+            h.settle();
+            QCOMPARE(h.uploader.started.size(), 1);
+        }
         QCOMPARE(h.outbox.count(), 0);
         QCOMPARE(h.lines.last(), u"Outbox: job 17 replaced by a newer signature"_s);
     }
@@ -430,6 +463,7 @@ private slots:
         QTest::newRow("copy missing") << good << QByteArray();
         QTest::newRow("copy empty") << good << QByteArray("");
         QTest::newRow("copy outside") << with("18-x.PCX", "../vantrel.ini") << QByteArray("sig");
+        QTest::newRow("copy by absolute path") << with("18-x.PCX", "@INI@") << QByteArray("sig");
         QTest::newRow("copy without record") << QByteArray() << QByteArray("sig");
     }
 
@@ -445,9 +479,11 @@ private slots:
             written << u"18-x.PCX"_s;
         if (!record.isEmpty())
             written << u"18-x.json"_s;
+        const QString settingsFile = h.dir.filePath(u"vantrel.ini"_s);
+        record.replace("@INI@", settingsFile.toUtf8());
         for (const QString &name : std::as_const(written))
             writeFile(folder + u'/' + name, name.endsWith(".json"_L1) ? record : copy);
-        writeFile(h.dir.filePath(u"vantrel.ini"_s), "[remote]");
+        writeFile(settingsFile, "[remote]");
         h.lines.clear();
 
         Outbox restarted(h.dir.path(), h.clock.seam());
@@ -460,7 +496,7 @@ private slots:
         QCOMPARE(restarted.entries().value(0).jobId, u"17"_s);
         QCOMPARE(filesIn(folder).size(), 2);
         QCOMPARE(filesIn(folder + "/damaged"_L1), written);
-        QVERIFY(QFile::exists(h.dir.filePath(u"vantrel.ini"_s)));
+        QCOMPARE(fileBytes(settingsFile), QByteArray("[remote]"));
     }
 
     void ftpOutcome_data()
@@ -478,6 +514,9 @@ private slots:
                                 << QString();
         QTest::newRow("login refused")
             << host << u"wrong"_s << Remote << ftp << int(Kind::Login) << u"login refused (530)"_s;
+        QTest::newRow("odd characters in the name")
+            << host << Password << u"/vm/miame/dsk37/170170/1#7%;?.pcx"_s << ftp
+            << int(Kind::Landed) << QString();
         QTest::newRow("no directory") << host << Password << u"/vm/nowhere/17.pcx"_s << ftp
                                       << int(Kind::Directory) << u"no directory /vm/nowhere"_s;
         QTest::newRow("server down") << host << Password << Remote << u"down"_s
@@ -498,7 +537,8 @@ private slots:
         QFETCH(QString, text);
         QVERIFY2(m_ftp.serves(), "pyftpdlib does not greet");
         UnconfirmingServer mute(false);
-        QFile::remove(m_ftp.ticket + "17.pcx"_L1);
+        const QString stored = m_ftp.ticket + QFileInfo(remote).fileName();
+        QFile::remove(stored);
         const quint16 port = server == "ftp"_L1    ? m_ftp.port
                              : server == "mute"_L1 ? mute.serverPort()
                                                    : freePort();
@@ -511,8 +551,27 @@ private slots:
 
         QCOMPARE(int(upload.client.outcome().kind), kind);
         QCOMPARE(upload.client.outcome().text, text);
-        QCOMPARE(fileBytes(m_ftp.ticket + "17.pcx"_L1),
-                 text.isEmpty() ? QByteArray("signature") : QByteArray());
+        QCOMPARE(fileBytes(stored), text.isEmpty() ? QByteArray("signature") : QByteArray());
+    }
+
+    // Servers confirm a stored file with 226 or with 250: either is a landed upload.
+    void confirmations_data()
+    {
+        QTest::addColumn<QByteArray>("confirmation");
+        QTest::newRow("226") << QByteArray("226 Transfer complete");
+        QTest::newRow("250") << QByteArray("250 Requested file action okay, completed");
+    }
+
+    void confirmations()
+    {
+        QFETCH(QByteArray, confirmation);
+        UnconfirmingServer server(true, confirmation);
+        Upload upload(u"127.0.0.1"_s, Password, server.serverPort(), {5000, 5, 5, 10});
+        upload.client.execute("put 17.PCX "_L1 + Remote);
+        QVERIFY(upload.finished.wait(15000));
+        QCOMPARE(upload.client.outcome().text, QString());
+        QVERIFY(upload.client.outcome().landed());
+        QCOMPARE(server.received, QByteArray("signature"));
     }
 
     // An abort lets go of the server at once, even while libcurl blocks for its answer,
