@@ -63,8 +63,10 @@ void frmMain::onTrayActivated(int reason)
 void frmMain::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    // Hiding from inside the state change confuses some window managers; hide right after.
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
+    // Minimised to the tray only when there is one to come back from. Hiding from inside
+    // the state change confuses some window managers; hide right after.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_trayIcon &&
+        QSystemTrayIcon::isSystemTrayAvailable())
         QTimer::singleShot(0, this, [this] {
             if (isMinimized())
                 hide();

@@ -294,6 +294,20 @@ private slots:
         w.window.removeTrayIcon();
     }
 
+    // With no notification area (as offscreen) the window stays shown, minimised as well:
+    // hidden, nothing would bring it back.
+    void windowStaysWithoutNotificationArea()
+    {
+        Window w;
+        w.window.showInTray();
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QVERIFY(w.window.isVisible());
+        w.window.setWindowState(Qt::WindowMinimized);
+        QTest::qWait(50);
+        QVERIFY(w.window.isVisible());
+        w.window.removeTrayIcon();
+    }
+
     void showPadBringsThePadBack_data()
     {
         QTest::addColumn<QString>("command");
