@@ -190,6 +190,36 @@ private slots:
         QCOMPARE(other.receive(error.size(), 1000), error);
     }
 
+    // Replies the socket did not take at once go out later in order, every byte once.
+    void aSlowReaderGetsEveryReplyByte()
+    {
+        ServiceHarness harness(TempAppDir::debugIni().replace("debugMode=1", "debugMode=0"));
+        QVERIFY(harness.connectHost());
+        harness.host.send("UNIQU=1;");
+        QTRY_COMPARE(harness.service->record().transID, QString("1"));
+        harness.host.socket().setReadBufferSize(1);
+        const QByteArray burst = QByteArray("UNIQU=2;").repeated(2000);
+        const HostServer &server = harness.service->hostServer();
+        qsizetype requests = 0;
+        const auto heldBack = [&server] {
+            const HostConnection *reader = server.connectionInSlot(1);
+            return reader && reader->unsentBytes() > 0;
+        };
+        for (int round = 0; round < 400 && !heldBack(); ++round) {
+            harness.host.socket().write(burst);
+            requests += 2000;
+            QTest::qWait(5);
+        }
+        QVERIFY(heldBack());
+
+        harness.host.socket().setReadBufferSize(0);
+        const QByteArray error = "<ERROR>Transaction in progress for job 1</ERROR>";
+        const QByteArray received = harness.host.receive(requests * error.size(), 20000);
+        QCOMPARE(received.size(), requests * error.size());
+        QVERIFY(received == error.repeated(requests));
+        QCOMPARE(server.socketCT(), qint16(1));
+    }
+
     // Thousands of hosts connecting at once all get a slot, and every request is answered;
     // the listener's backlog and the descriptor limit are the system's largest.
     void thousandsOfSimultaneousConnections()
