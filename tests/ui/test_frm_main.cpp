@@ -81,16 +81,34 @@ class TestFrmMain : public QObject
     Q_OBJECT
 
 private slots:
-    // A long debug session keeps only the latest lines, oldest out first.
+    // A long debug session keeps only the latest lines, oldest out first; the list takes
+    // them in batches, each batch moving the rows once.
+    void statusListKeepsTheLatestLines_data()
+    {
+        QTest::addColumn<QList<int>>("batches"); // lines added before each wait for the list
+        QTest::newRow("one line over") << QList<int>{10001};
+        QTest::newRow("two lists' worth at once") << QList<int>{20003};
+        QTest::newRow("full, then a few") << QList<int>{9998, 7};
+        QTest::newRow("a few, then more than a list") << QList<int>{3, 10004};
+    }
     void statusListKeepsTheLatestLines()
     {
+        QFETCH(QList<int>, batches);
         StatusListModel lines;
-        const int total = 10000 + 5;
-        for (int i = 0; i < total; ++i)
-            lines.appendLine(QStringLiteral("line %1").arg(i));
-        QCOMPARE(lines.rowCount(), 10000);
-        QCOMPARE(lines.data(lines.index(0)).toString(), QStringLiteral("line 5"));
-        QCOMPARE(lines.lines().constLast(), QStringLiteral("line %1").arg(total - 1));
+        QSignalSpy inserted(&lines, &QAbstractItemModel::rowsInserted);
+        int total = 0;
+        for (const int batch : std::as_const(batches)) {
+            for (const int end = total + batch; total < end;)
+                lines.appendLine(QStringLiteral("line %1").arg(total++));
+            const int first = qMax(0, total - 10000);
+            QCOMPARE(lines.lines().size(), total - first);
+            QCOMPARE(lines.lines().constFirst(), QStringLiteral("line %1").arg(first));
+            QTRY_COMPARE(lines.rowCount(), total - first);
+            QCOMPARE(lines.data(lines.index(0)).toString(), QStringLiteral("line %1").arg(first));
+            QCOMPARE(lines.data(lines.index(lines.rowCount() - 1)).toString(),
+                     QStringLiteral("line %1").arg(total - 1));
+        }
+        QCOMPARE(inserted.count(), batches.size());
     }
 
     void statusBarShowsTheSettings_data()
