@@ -36,11 +36,7 @@ std::optional<RequestItem> parseRequestItem(QStringView piece)
     const qsizetype firstEquals = indexOfUnit(piece, u'=');
     if (firstEquals < 0)
         return std::nullopt;
-    // Back from the end; the first "=" stops the scan at the latest.
-    const char16_t *const units = piece.utf16();
-    qsizetype lastEquals = piece.size() - 1;
-    while (units[lastEquals] != u'=')
-        --lastEquals;
+    const qsizetype lastEquals = piece.lastIndexOf(u'=');
     return RequestItem{piece.first(firstEquals), piece.sliced(lastEquals + 1)};
 }
 

@@ -87,6 +87,12 @@ void RequestDispatcher::sendError(const QString &message)
     m_replier.return_xml(data, tag, additionalXML);
 }
 
+void RequestDispatcher::setField(QString &field, QStringView value, RequestState &state)
+{
+    field = value.toString();
+    state.recordChanged = true;
+}
+
 void RequestDispatcher::applyUnique(QStringView value, RequestState &state)
 {
     // A job id names the signature file: one that could leave the folder is never taken.
@@ -95,8 +101,7 @@ void RequestDispatcher::applyUnique(QStringView value, RequestState &state)
         return;
     }
     if (m_record.transID.isEmpty()) {
-        m_record.transID = value.toString();
-        state.recordChanged = true;
+        setField(m_record.transID, value, state);
         return;
     }
     if (m_record.transID == value)
@@ -120,22 +125,18 @@ RequestDispatcher::AfterItem RequestDispatcher::applyItem(const RequestItem &ite
         return AfterItem::EndRequest;
     }
     if (item.keyIs(QLatin1String("TRANS"))) {
-        m_record.transType = value.toString();
-        state.recordChanged = true;
+        setField(m_record.transType, value, state);
     } else if (item.keyIs(QLatin1String("TOTAL"))) {
         state.strVal = value;
-        m_record.transTotal = value.toString();
+        setField(m_record.transTotal, value, state);
         state.totalSet = true;
-        state.recordChanged = true;
     } else if (item.keyIs(QLatin1String("UNIQU"))) {
         state.strVal = value;
         applyUnique(value, state);
     } else if (item.keyIs(QLatin1String("NAME"))) {
-        m_record.custName = value.toString();
-        state.recordChanged = true;
+        setField(m_record.custName, value, state);
     } else if (item.keyIs(QLatin1String("ACCOU"))) {
-        m_record.custAcct = value.toString();
-        state.recordChanged = true;
+        setField(m_record.custAcct, value, state);
     } else if (item.keyIs(QLatin1String("VERIF"))) {
         state.strVal = value;
         if (latin1UpperEquals(value, QLatin1String("GOOD"))) {

@@ -47,6 +47,8 @@ private:
 
     void handleRequest(const QString &requestText, const HostConnection &from);
     AfterItem applyItem(const RequestItem &item, RequestState &state);
+    /// Writes @p value to a field of the record and notes that the record changed.
+    static void setField(QString &field, QStringView value, RequestState &state);
     void applyUnique(QStringView value, RequestState &state);
     void dispatch(RequestState &state);
     void dispatchCard(RequestState &state);

@@ -67,6 +67,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    /// True when a tray icon stands in a notification area, to bring a hidden window back.
+    bool canHideToTray() const;
     void buildMenus();
     void buildPadFormsMenu();
     void buildHelpMenus();

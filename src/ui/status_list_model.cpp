@@ -39,8 +39,6 @@ QStringList StatusListModel::lines() const
 
 void StatusListModel::showWaitingLines()
 {
-    if (m_waiting.empty())
-        return;
     const int arriving = int(m_waiting.size());
     const int overflow = int(m_shown.size()) + arriving - MaxLines;
     if (overflow > 0) {

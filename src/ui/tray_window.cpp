@@ -19,7 +19,7 @@ void frmMain::showInTray()
     if (platformHasScreen())
         m_trayIcon->show();
     // With no notification area there would be no way back to a hidden window.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (canHideToTray())
         hide();
     else
         show();
@@ -40,6 +40,11 @@ void frmMain::buildTrayMenu()
     m_trayMenu->addSeparator();
     connect(addCommand(m_trayMenu, "trayQuit", QStringLiteral("&Quit")), &QAction::triggered, this,
             &frmMain::shutDownRequested);
+}
+
+bool frmMain::canHideToTray() const
+{
+    return m_trayIcon && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void frmMain::removeTrayIcon()
@@ -65,8 +70,7 @@ void frmMain::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     // Minimised to the tray only when there is one to come back from. Hiding from inside
     // the state change confuses some window managers; hide right after.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_trayIcon &&
-        QSystemTrayIcon::isSystemTrayAvailable())
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && canHideToTray())
         QTimer::singleShot(0, this, [this] {
             if (isMinimized())
                 hide();
