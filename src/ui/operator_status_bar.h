@@ -13,8 +13,8 @@ class ScrivoraService;
  * driver is in use and whether its port is open, and the open job. It follows the service's
  * signals; host connections and jobs, which may change thousands of times a second, are
  * shown at most ten times a second, so a busy host link never waits for the window to paint.
- * Nothing polls while nothing changes. It shows nothing a card or its holder gives away (no tracks, PIN,
- * name or account): only the job's id, type and total.
+ * Nothing polls while nothing changes. It shows nothing a card or its holder gives away (no tracks,
+ * PIN, name or account): only the job's id, type and total.
  */
 class OperatorStatusBar : public QStatusBar
 {
