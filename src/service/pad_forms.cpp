@@ -5,6 +5,9 @@
 #include "service/operator_log.h"
 #include "service/transaction_record.h"
 
+#include <limits>
+#include <stdexcept>
+
 PadForms::PadForms(PadDriver *pad, OperatorLog &log, TransactionRecord &record)
     : m_pad(pad), m_log(log), m_record(record)
 {
@@ -21,6 +24,9 @@ void PadForms::showPadForm(const QString &formName)
 bool PadForms::writeVar(const QString &name, const QString &text)
 {
     const QByteArray bytes = encodePadText(text);
+    // The driver takes a 16-bit byte count: a longer value cannot be handed over at all.
+    if (bytes.size() > std::numeric_limits<qint16>::max())
+        throw std::overflow_error("pad variable longer than 16382 characters");
     qint16 status = 0;
     requirePad(m_pad).setVar(name, bytes, qint16(bytes.size()), status);
     return status == 1;

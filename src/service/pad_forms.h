@@ -12,7 +12,8 @@ struct TransactionRecord;
  * The pad's stored forms and display variables as the service uses them. A refused form
  * shows the operator "Error Displaying " and the name; a refused variable write leaves its
  * failure text in the status message. A pad driver call that fails as a whole throws
- * PadError to the caller.
+ * PadError to the caller; a value over 16,382 characters, too long for the driver's 16-bit
+ * byte count, throws std::overflow_error before the pad is called.
  */
 class PadForms
 {

@@ -9,6 +9,8 @@ void EventLoopPause::pause(int ms, bool wakeable)
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    // A coarse timer may fire up to 5% early, which would shorten every poll cycle.
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     timer.start(ms);
     m_running.push_back({&loop, wakeable});

@@ -4,6 +4,7 @@
 #include "service/captures.h"
 #include "service/operator_log.h"
 #include "service/pad_forms.h"
+#include "service/poll_pause.h"
 #include "service_harness.h"
 
 #include <QDateTime>
@@ -220,6 +221,20 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(pad.readCount(QStringLiteral("TRACK1")) >= 3, CaptureMs);
         QCOMPARE(harness->host.receiveFor(200), QByteArray());
         QCOMPARE(pad.readCount(QStringLiteral("TRACK1")), 3);
+    }
+
+    // A poll cycle's pause never ends before its time is up, wherever it starts: a pause that
+    // ends early shortens the customer's minute.
+    void pauseLastsItsWholeLength()
+    {
+        EventLoopPause pause;
+        for (int round = 0; round < 10; ++round) {
+            QTest::qSleep(7 * round);
+            QElapsedTimer elapsed;
+            elapsed.start();
+            pause.pause(50, false);
+            QVERIFY2(elapsed.elapsed() >= 50, qPrintable(QString::number(elapsed.elapsed())));
+        }
     }
 
     // The request is handled, and a PIN capture runs to its end, before the swipe polls again;

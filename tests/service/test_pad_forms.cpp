@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <stdexcept>
+
 class TestPadForms : public QObject
 {
     Q_OBJECT
@@ -57,6 +59,41 @@ private slots:
         QCOMPARE(harness.statusLines.mid(linesBefore),
                  variable == "FULLNAME" ? QStringList{failure} : QStringList{});
         QVERIFY(harness.dialogs.messages.isEmpty());
+    }
+
+    void longestValueThatFitsTheByteCount_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<qsizetype>("characters");
+        QTest::addColumn<bool>("fits");
+        for (const char *variable : {"TOTAL", "ACCOUNT", "FULLNAME"}) {
+            QTest::addRow("%s 16382", variable) << QString(variable) << qsizetype(16382) << true;
+            QTest::addRow("%s 16383", variable) << QString(variable) << qsizetype(16383) << false;
+        }
+    }
+
+    // A count that does not fit 16 bits would reach the driver wrapped round; it is an
+    // overflow, raised before the pad is called.
+    void longestValueThatFitsTheByteCount()
+    {
+        QFETCH(QString, variable);
+        QFETCH(qsizetype, characters);
+        QFETCH(bool, fits);
+        ServiceHarness harness;
+        PadForms &forms = harness.service->forms();
+        const QString value(characters, QLatin1Char('N'));
+        const auto write = [&] {
+            variable == "TOTAL"     ? forms.scrivora_setVar_total(value)
+            : variable == "ACCOUNT" ? forms.scrivora_setVar_account(value)
+                                    : forms.scrivora_setVar_fullname(value);
+        };
+        if (fits) {
+            write();
+            QCOMPARE(harness.pad->writtenBytes(variable).size(), 2 * characters + 2);
+        } else {
+            QVERIFY_THROWS_EXCEPTION(std::overflow_error, write());
+            QVERIFY(harness.pad->writtenBytes(variable).isEmpty());
+        }
     }
 
     void refusedFormTellsTheOperator_data()
