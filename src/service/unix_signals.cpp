@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,8 +36,8 @@ UnixSignalWatcher::UnixSignalWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, &m_previousTerm);
-    ::sigaction(SIGINT, &action, &m_previousInt);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
 
     m_notifier = new QSocketNotifier(m_sockets[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::readPendingSignals);
@@ -52,8 +53,9 @@ UnixSignalWatcher::~UnixSignalWatcher()
         return;
     }
     delete m_notifier;
-    ::sigaction(SIGTERM, &m_previousTerm, nullptr);
-    ::sigaction(SIGINT, &m_previousInt, nullptr);
+    // The program is ending: a further request to end must not cut its last steps short.
+    ::signal(SIGTERM, SIG_IGN);
+    ::signal(SIGINT, SIG_IGN);
     g_signalWriteEnd = -1;
     ::close(m_sockets[0]);
     ::close(m_sockets[1]);

@@ -3,7 +3,6 @@
 #include <QObject>
 
 #include <array>
-#include <csignal>
 
 class QSocketNotifier;
 
@@ -12,8 +11,9 @@ class QSocketNotifier;
  * service manager or Ctrl+C ends Scrivora through its ordinary shut-down.
  *
  * The signal handler only writes the signal number into a socket pair; a QSocketNotifier
- * reads it back in the event loop. One watcher at a time; the destructor puts the
- * previous handlers back.
+ * reads it back in the event loop. One watcher at a time. The watcher lives until the
+ * program's last steps; from its destruction on, both signals are ignored, so a second
+ * signal during shut-down cannot turn a clean end into a kill.
  */
 class UnixSignalWatcher : public QObject
 {
@@ -35,10 +35,4 @@ private:
 
     std::array<int, 2> m_sockets{-1, -1};
     QSocketNotifier *m_notifier = nullptr;
-    struct sigaction m_previousTerm
-    {
-    };
-    struct sigaction m_previousInt
-    {
-    };
 };

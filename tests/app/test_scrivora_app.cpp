@@ -309,6 +309,26 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
+    // A service manager or a terminal may signal again while the program is ending; the
+    // shut-down it began still ends the program cleanly.
+    void repeatedSignalsStillEndCleanly()
+    {
+        const CopiedProgram copy;
+        QVERIFY(copy.copied);
+        QProcess process;
+        process.start(copy.path, {});
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        const pid_t pid = pid_t(process.processId());
+        for (int sent = 0; sent < 100000 && ::kill(pid, SIGTERM) == 0; ++sent) {
+            if (process.waitForFinished(0))
+                break;
+            ::usleep(100);
+        }
+        QVERIFY(process.state() == QProcess::NotRunning || process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
