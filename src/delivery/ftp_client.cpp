@@ -386,8 +386,9 @@ void FtpClient::startPut(const QString &localName, const QString &remoteName)
                        QStringLiteral("libcurl cannot be loaded: %1").arg(missing));
     auto transfer = std::make_shared<FtpTransfer>();
     transfer->url = remoteUrl(remoteName).toStdString();
-    transfer->userName = m_userName.toStdString();
-    transfer->password = m_password.toStdString();
+    // The settings file is 8-bit text read as Latin-1: its bytes go out as the file holds them.
+    transfer->userName = m_userName.toLatin1().toStdString();
+    transfer->password = m_password.toLatin1().toStdString();
     transfer->tls = m_scheme == QLatin1String("ftps");
     transfer->caFile = QFile::encodeName(m_caFile).toStdString();
     transfer->timeouts = m_timeouts;

@@ -77,6 +77,7 @@ public:
      */
     void setUrl(const QString &url);
     QString url() const { return m_urlText; }
+    /// The login; each character (Latin-1, as read from the settings file) is sent as one byte.
     void setUserName(const QString &userName) { m_userName = userName; }
     void setPassword(const QString &password) { m_password = password; }
     void setRemotePort(int port);

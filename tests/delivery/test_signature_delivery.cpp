@@ -20,7 +20,8 @@
 namespace {
 
 const QString User = QStringLiteral("scrivora");
-const QString Password = QStringLiteral("Pass-w0rd");
+// Not ASCII: the settings file's bytes must reach the server as they are.
+const QString Password = QStringLiteral("Pass-w\u00f6rd");
 const QString TicketDirectory = QStringLiteral("vm/miame/dsk37/170170/");
 const FtpTimeouts ShortTimeouts{2000, 2, 2, 20};
 
@@ -89,7 +90,9 @@ struct SilentServer : QTcpServer
 
 QString remoteSettings(const QString &url, const QString &password = Password)
 {
-    return QStringLiteral("[remote]\nftpURL=%1\nftpUser=%2\nftpPass=%3\n").arg(url, User, password);
+    // Saved as a text editor on Linux saves it, in UTF-8.
+    return QStringLiteral("[remote]\nftpURL=%1\nftpUser=%2\nftpPass=%3\n")
+        .arg(url, User, QString::fromLatin1(password.toUtf8()));
 }
 
 QByteArray signatureReply(const ServiceHarness &harness, const QString &transID)
