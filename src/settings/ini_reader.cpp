@@ -11,23 +11,42 @@ namespace {
 /// The longest value a read hands back; longer values are cut without a report.
 constexpr qsizetype MaxValueLength = 254;
 
+/// @p text without the blanks and tabs around it; other characters, 0xA0 among them, stay.
+QStringView trimBlanks(QStringView text)
+{
+    const auto isBlank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (!text.isEmpty() && isBlank(text.front()))
+        text = text.mid(1);
+    while (!text.isEmpty() && isBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
 /// What a read of one key found: the raw text, before any conversion.
 std::optional<QString> lookUpValue(const QString &path, const QString &section, const QString &key)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    QByteArray bytes = file.readAll();
+    // An editor may have put a UTF-8 byte order mark in front; it is no part of the first line.
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        bytes.remove(0, 3);
     // The settings file is 8-bit text; Latin-1 keeps every byte as one character.
-    const QString text = QString::fromLatin1(file.readAll());
+    const QString text = QString::fromLatin1(bytes);
 
     bool inSection = false;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        const QString line = rawLine.trimmed();
+    for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        line = trimBlanks(line);
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
             line.startsWith(QLatin1Char('#')))
             continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            const QString name = line.mid(1, line.size() - 2).trimmed();
+        // What follows the closing bracket on a section's line is a note for the reader.
+        if (const qsizetype close = line.indexOf(QLatin1Char(']'));
+            line.startsWith(QLatin1Char('[')) && close > 0) {
+            const QStringView name = trimBlanks(line.mid(1, close - 1));
             inSection = name.compare(section, Qt::CaseInsensitive) == 0;
             continue;
         }
@@ -37,8 +56,8 @@ std::optional<QString> lookUpValue(const QString &path, const QString &section, 
         if (equals < 0)
             continue;
         // The first of repeated keys wins, also across repeated sections.
-        if (line.left(equals).trimmed().compare(key, Qt::CaseInsensitive) == 0)
-            return line.mid(equals + 1).trimmed();
+        if (trimBlanks(line.left(equals)).compare(key, Qt::CaseInsensitive) == 0)
+            return trimBlanks(line.mid(equals + 1)).toString();
     }
     return std::nullopt;
 }

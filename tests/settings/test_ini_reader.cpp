@@ -39,6 +39,14 @@ void TestIniReader::read_data()
     QTest::newRow("after first =, comments")
         << "[Local]\n;LocalPort=1\n# LocalPort=2\nLocalPort= a=b\nLocalPort=3\n"
         << false << 0 << "a=b";
+    // Only blanks and tabs surround a value: a no-break space (0xA0) or 0x85 belongs to it.
+    QTest::newRow("not blanks") << QString::fromLatin1("[Local]\nLocalPort=\x85p\xa0\x0b\n")
+                                << false << 0 << QString::fromLatin1("\x85p\xa0\x0b");
+    QTest::newRow("note after section") << "[Local] ; the host's port\nLocalPort=5\n"
+                                        << false << 0 << "5";
+    // Editors on other systems may start the file with a UTF-8 byte order mark.
+    QTest::newRow("byte order mark")
+        << QString::fromLatin1("\xef\xbb\xbf[Local]\nLocalPort=5\n") << false << 0 << "5";
     QTest::newRow("300 characters")
         << "[Local]\nLocalPort=" + longValue << false << 0 << QString(254, QLatin1Char('a'));
 }
