@@ -6,8 +6,9 @@
 #include <optional>
 
 /**
- * The port number that the LocalPort setting names: decimal digits only, leading zeros
- * allowed ("05000" is 5000), 0 to 65535. Nothing for any other text.
+ * The port number that the LocalPort setting names: a whole number from 0 to 65535 in
+ * decimal digits, with leading zeros, a plus sign or a fraction of zeros allowed ("05000",
+ * "+5000" and "5000.0" are 5000). Nothing for any other text.
  */
 std::optional<quint16> parseListenPort(const QString &text);
 

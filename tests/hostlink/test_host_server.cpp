@@ -34,6 +34,9 @@ private slots:
         QTest::addColumn<QString>("failure"); // the operator's message goes on so; empty: listens
 
         QTest::newRow("leading zeros") << "LocalPort=000%1" << QString();
+        QTest::newRow("sign, zero fraction") << "LocalPort=+%1.00" << QString();
+        QTest::newRow("fraction") << "LocalPort=5000.5" << QString("5000.5: it is no port number");
+        QTest::newRow("negative") << "LocalPort=-5000" << QString("-5000: it is no port number");
         QTest::newRow("letters") << "LocalPort=abc" << QString("abc: it is no port number");
         QTest::newRow("too high") << "LocalPort=65536" << QString("65536: it is no port number");
         QTest::newRow("taken") << "LocalPort=%2" << QString("%2: the port is in use");
