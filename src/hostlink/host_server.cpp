@@ -42,6 +42,13 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+QString bindError(int error)
+{
+    return error == EADDRINUSE ? QStringLiteral("the port is in use, probably by a Scrivora that "
+                                                "is already running, or else by another program")
+                               : systemError(error);
+}
+
 /// The socket address for @p address:@p port; its length in @p length.
 sockaddr_storage socketAddress(const QHostAddress &address, quint16 port, socklen_t &length)
 {
@@ -151,7 +158,7 @@ HostServer::~HostServer()
     closeAll();
 }
 
-bool HostServer::listen(const QHostAddress &address, quint16 port)
+bool HostServer::reserve(const QHostAddress &address, quint16 port)
 {
     const int family = address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
     const int descriptor = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -163,13 +170,8 @@ bool HostServer::listen(const QHostAddress &address, quint16 port)
     ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     socklen_t length = 0;
     const sockaddr_storage bound = socketAddress(address, port, length);
-    if (::bind(descriptor, reinterpret_cast<const sockaddr *>(&bound), length) != 0 ||
-        ::listen(descriptor, listenBacklog()) != 0) {
-        const int error = errno;
-        m_error = error == EADDRINUSE
-                      ? QStringLiteral("the port is in use, probably by a Scrivora that is "
-                                       "already running, or else by another program")
-                      : systemError(error);
+    if (::bind(descriptor, reinterpret_cast<const sockaddr *>(&bound), length) != 0) {
+        m_error = bindError(errno);
         ::close(descriptor);
         return false;
     }
@@ -182,6 +184,19 @@ bool HostServer::listen(const QHostAddress &address, quint16 port)
                  : ntohs(reinterpret_cast<const sockaddr_in *>(&actual)->sin_port);
     m_listenDescriptor = descriptor;
     m_error.clear();
+    return true;
+}
+
+bool HostServer::listen()
+{
+    if (m_listenDescriptor < 0)
+        return false;
+    if (::listen(m_listenDescriptor, listenBacklog()) != 0) {
+        m_error = bindError(errno);
+        return false;
+    }
+    m_listening = true;
+    startAccepting();
     return true;
 }
 
@@ -451,6 +466,7 @@ void HostServer::closeAll()
     if (m_listenDescriptor >= 0)
         ::close(m_listenDescriptor);
     m_listenDescriptor = -1;
+    m_listening = false;
     for (auto &[slot, connection] : m_slots)
         dropConnection(*connection);
     m_slots.clear();

@@ -86,14 +86,17 @@ public:
     void setRequestHandler(RequestHandler handler) { m_handler = std::move(handler); }
 
     /**
-     * Binds @p address:@p port and listens with the system's largest backlog. Connections
-     * wait in the backlog until startAccepting(). False, with errorString() set, when the
-     * address cannot be listened on.
+     * Binds @p address:@p port, so that no other program can take it, but does not listen
+     * yet: a host that connects now is refused. False, with errorString() set, when the
+     * address cannot be bound, most often because another program listens on it.
      */
-    bool listen(const QHostAddress &address, quint16 port);
-    /// From now on waiting connections are accepted.
-    void startAccepting();
-    bool isListening() const { return m_listenDescriptor >= 0; }
+    bool reserve(const QHostAddress &address, quint16 port);
+    /**
+     * Listens on the reserved address with the system's largest backlog and accepts from now
+     * on. False, with errorString() set, when that fails.
+     */
+    bool listen();
+    bool isListening() const { return m_listening; }
     QString errorString() const { return m_error; }
     QHostAddress serverAddress() const { return m_address; }
     quint16 serverPort() const { return m_port; }
@@ -142,6 +145,7 @@ private:
     void watchWrites(HostConnection &connection, bool on);
     void dropConnection(HostConnection &connection);
     ConnectionPtr replyTarget() const;
+    void startAccepting();
     void pauseAccepting();
     /// Lets go of the notifiers of closed connections once no handler runs any more: one of
     /// them may be the notifier whose activation an outer handler still runs in.
@@ -151,6 +155,7 @@ private:
     OperatorSink &m_log;
     RequestHandler m_handler;
     int m_listenDescriptor = -1;
+    bool m_listening = false;
     QSocketNotifier *m_listenNotifier = nullptr;
     QTimer *m_acceptPause = nullptr;
     QHostAddress m_address;

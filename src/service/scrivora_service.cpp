@@ -111,8 +111,9 @@ bool ScrivoraService::start()
                                      ? QHostAddress(QHostAddress::LocalHost)
                                      : QHostAddress(m_settings.listenAddress);
     // A port that another program holds ends start-up before any pad is opened: most likely
-    // Scrivora runs already, and its pad must not be taken from it.
-    if (port && !address.isNull() && !m_hostServer->listen(address, *port)) {
+    // Scrivora runs already, and its pad must not be taken from it. Hosts are refused until
+    // the pad is connected.
+    if (port && !address.isNull() && !m_hostServer->reserve(address, *port)) {
         refuseToListen(m_hostServer->errorString());
         return false;
     }
@@ -128,7 +129,10 @@ bool ScrivoraService::start()
             QStringLiteral("ListenAddress %1 is no IP address").arg(m_settings.listenAddress));
         return false;
     }
-    m_hostServer->startAccepting();
+    if (!m_hostServer->listen()) {
+        refuseToListen(m_hostServer->errorString());
+        return false;
+    }
     m_log->setStatusMsg(QStringLiteral("Listening to Port: ") +
                         QString::number(m_hostServer->serverPort()));
     // What a previous run could not upload goes first, now that hosts can be served.

@@ -69,6 +69,31 @@ private slots:
                      qPrintable(messages.join('\n')));
     }
 
+    // While start-up still connects the pad (here its message box is open), nothing listens:
+    // a host is refused and tries again, instead of waiting unanswered for the operator.
+    void nothingListensBeforeThePadIsConnected()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        QStringList connectsMeanwhile;
+        ServiceHarness harness(QStringLiteral("[Local]\nLocalPort=%1\n").arg(port), 21,
+                               [&](ServiceHarness &prepared) {
+                                   prepared.pad->refuseOpen(-2);
+                                   prepared.dialogs.onMessage = [&](const QString &) {
+                                       QTcpSocket early;
+                                       early.connectToHost(QHostAddress::LocalHost, port);
+                                       early.waitForConnected(1000);
+                                       connectsMeanwhile << early.errorString();
+                                   };
+                               });
+        QCOMPARE(connectsMeanwhile.size(), 2); // the failed open, then the welcome form
+        for (const QString &error : connectsMeanwhile)
+            QCOMPARE(error, QStringLiteral("Connection refused"));
+        QVERIFY(harness.connectHost());
+    }
+
     // Slots count up and an out-of-order close leaves a gap for the next connection. Replies
     // go to the slot named by the count, or else to the connection that asked.
     void slotsAndReplyTarget()

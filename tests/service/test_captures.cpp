@@ -408,7 +408,8 @@ private slots:
             return;
         }
         const QString ini = TempAppDir::debugIni();
-        harness = std::make_unique<ServiceHarness>(ini, 21, [&ini](const QString &dir) {
+        harness = std::make_unique<ServiceHarness>(ini, 21, [&ini](ServiceHarness &prepared) {
+            const QString dir = prepared.dir.path();
             QVERIFY(::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, "size=64k") ==
                     0);
             QFile settings(dir + QStringLiteral("/vantrel.ini"));

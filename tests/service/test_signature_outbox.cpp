@@ -123,10 +123,10 @@ private slots:
         }
         FtpServer server(port);
         QVERIFY(server.start());
-        ServiceHarness restarted(remote(QStringLiteral("Right-Pass")), port,
-                                 [&kept](const QString &dir) {
-                                     QProcess::execute("cp", {"-a", kept.filePath("outbox"), dir});
-                                 });
+        ServiceHarness restarted(
+            remote(QStringLiteral("Right-Pass")), port, [&kept](ServiceHarness &prepared) {
+                QProcess::execute("cp", {"-a", kept.filePath("outbox"), prepared.dir.path()});
+            });
         QTRY_COMPARE_WITH_TIMEOUT(restarted.service->outbox().count(), 0, WaitMs);
         QCOMPARE(server.stored(QStringLiteral("19.pcx")), renderSignaturePcx(First));
         QVERIFY(restarted.statusLines.contains("Outbox: job 19 uploaded after 2 attempts"));

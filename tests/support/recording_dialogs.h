@@ -4,11 +4,18 @@
 
 #include <QStringList>
 
+#include <functional>
+
 /// Dialogs that never block: message boxes are recorded, the file dialog answers from a script.
 class RecordingDialogs : public OperatorDialogs
 {
 public:
-    void messageBox(const QString &text) override { messages << text; }
+    void messageBox(const QString &text) override
+    {
+        messages << text;
+        if (onMessage)
+            onMessage(text);
+    }
 
     std::optional<QString> openFile(const QString &title, const QString &filter) override
     {
@@ -19,4 +26,5 @@ public:
     QStringList messages;
     QStringList fileDialogs;         ///< "title|filter" of every file dialog shown
     std::optional<QString> nextFile; ///< what the next file dialog answers; empty: cancel
+    std::function<void(const QString &text)> onMessage; ///< runs while the box would be open
 };

@@ -7,11 +7,11 @@
 #include <QTest>
 
 ServiceHarness::ServiceHarness(const QString &iniText, int ftpPort,
-                               const std::function<void(const QString &)> &prepare)
+                               const std::function<void(ServiceHarness &)> &prepare)
     : dir(iniText)
 {
     if (prepare)
-        prepare(dir.path());
+        prepare(*this);
     ServiceSeams seams;
     seams.dialogs = &dialogs;
     seams.pad = &driver;

@@ -19,9 +19,10 @@
 class ServiceHarness
 {
 public:
-    /// @p prepare, when given, works on the application folder before the service starts.
+    /// @p prepare, when given, works on the application folder, the pad or the dialogs
+    /// before the service starts.
     explicit ServiceHarness(const QString &iniText = TempAppDir::debugIni(), int ftpPort = 21,
-                            const std::function<void(const QString &appDir)> &prepare = {});
+                            const std::function<void(ServiceHarness &)> &prepare = {});
 
     /// Connects the host; false when the service does not listen or the connection fails.
     bool connectHost() { return join(host); }
