@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QScopedValueRollback>
 #include <QSerialPort>
 
 #include <utility>
@@ -161,6 +162,7 @@ std::optional<SerialPadDriver::Answer> SerialPadDriver::exchange(const QStringLi
 {
     if (!m_port || !m_port->isOpen())
         return std::nullopt;
+    const QScopedValueRollback inExchange(m_inExchange, true);
     const quint32 sequence = m_nextSequence++;
     const QByteArray line = padlink::encodeFrame({FrameKind::Request, sequence, request});
     // Retries repeat the sequence number: the pad answers a repeat from memory instead of
@@ -242,13 +244,39 @@ bool SerialPadDriver::openDevice()
     if (!m_port)
         return false;
     discardInput();
+    QSerialPort *port = m_port.get();
+    QObject::connect(port, &QSerialPort::readyRead, port, [this] { dropUnaskedInput(); });
+    QObject::connect(port, &QSerialPort::errorOccurred, port,
+                     [this](QSerialPort::SerialPortError) { closeFailedDeviceBetweenCalls(); });
     return true;
+}
+
+void SerialPadDriver::dropUnaskedInput()
+{
+    // Between calls nobody waits for an answer: what the pad sends is not kept, so a
+    // chattering pad costs neither memory nor a stalled line.
+    if (!m_inExchange)
+        m_port->readAll();
+}
+
+void SerialPadDriver::closeFailedDeviceBetweenCalls()
+{
+    // A device that hung up (a pad unplugged, an emulator ended) would wake the event loop
+    // again and again; closed, it is reopened by the next call's resynchronisation.
+    if (m_inExchange || !deviceFailed(*m_port))
+        return;
+    // Closing a failed device reports errors of its own: nobody listens any more.
+    m_port->disconnect();
+    m_port->close();
+    m_inSync = false;
 }
 
 void SerialPadDriver::closeDevice()
 {
-    if (m_port)
+    if (m_port) {
+        m_port->disconnect();
         m_port->close();
+    }
     m_port.reset();
     m_lines.clear();
     m_inSync = false;

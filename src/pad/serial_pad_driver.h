@@ -77,6 +77,8 @@ private:
     /// Hello exchange: 1 when the pad speaks our version, else PadSilent or VersionMismatch.
     qint16 greet(const QDeadlineTimer &deadline);
     bool openDevice();
+    void dropUnaskedInput();
+    void closeFailedDeviceBetweenCalls();
     void closeDevice();
     void discardInput();
     [[noreturn]] void lose(const QString &what);
@@ -88,4 +90,5 @@ private:
     quint32 m_nextSequence;
     bool m_sessionOpen = false;
     bool m_inSync = false;
+    bool m_inExchange = false; ///< an exchange waits for its answer: input is kept
 };

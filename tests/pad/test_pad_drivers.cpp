@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <fcntl.h>
@@ -42,13 +43,30 @@ public:
         m_path = QString::fromLocal8Bit(ptsname(m_master));
         m_thread = std::thread([this] { serve(); });
     }
-    ~ScriptedPad()
+    ~ScriptedPad() { hangUp(); }
+
+    /// The pad goes away: its end of the line is closed.
+    void hangUp()
     {
         m_stop = true;
         if (m_thread.joinable())
             m_thread.join();
         if (m_master >= 0)
             ::close(m_master);
+        m_master = -1;
+    }
+
+    /// Writes @p bytes unasked, as a chattering pad would; false when the line refuses them.
+    bool sendUnasked(const QByteArray &bytes) const
+    {
+        for (qsizetype sent = 0; sent < bytes.size();) {
+            const ssize_t count =
+                ::write(m_master, bytes.constData() + sent, size_t(bytes.size() - sent));
+            if (count <= 0)
+                return false;
+            sent += count;
+        }
+        return true;
     }
 
     QString path() const { return m_path; }
@@ -117,6 +135,27 @@ private:
 
 /// Enough for two retry intervals, short enough to keep the tests quick.
 constexpr int CallBudgetMs = 1200;
+
+/// CPU time this thread has used, in milliseconds.
+qint64 threadCpuMs()
+{
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return qint64(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
+}
+
+/// The resident memory of this process, in KiB.
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -227,6 +266,72 @@ private slots:
         bool open = true;
         driver.isPortOpen(open);
         QVERIFY(!open);
+    }
+
+    // Between calls the line is not the driver's business: a pad that hangs up does not keep
+    // the event loop busy, and what a pad sends unasked is not kept.
+    void lineBetweenCalls_data()
+    {
+        QTest::addColumn<bool>("hangUp");
+        QTest::newRow("pad hangs up") << true;
+        QTest::newRow("pad chatters") << false;
+    }
+    void lineBetweenCalls()
+    {
+        QFETCH(bool, hangUp);
+        ScriptedPad scripted([](const Frame &request, int) -> QByteArrayList {
+            return {ScriptedPad::goodAnswer(request)};
+        });
+        SerialPadDriver driver(scripted.path(), CallBudgetMs);
+        qint16 status = 0;
+        driver.openPort(0, 0, status);
+        QCOMPARE(status, qint16(1));
+        const qint64 residentBefore = residentKiB();
+        const qint64 cpuBefore = threadCpuMs();
+
+        if (hangUp) {
+            scripted.hangUp();
+            QTest::qWait(500);
+        } else {
+            // 32 MiB, sent while the event loop runs undisturbed, as it does between requests.
+            const QByteArray chatter = QByteArray(4095, 'x') + '\n';
+            QEventLoop loop;
+            std::atomic<bool> sent = false;
+            std::thread pad([&] {
+                for (int line = 0; line < 8 * 1024 && scripted.sendUnasked(chatter); ++line) {
+                }
+                sent = true;
+            });
+            QTimer check;
+            QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+                if (sent)
+                    loop.quit();
+            });
+            check.start(10);
+            QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+            loop.exec();
+            const bool allSent = sent;
+            if (!allSent)
+                scripted.hangUp(); // lets the writer go
+            pad.join();
+            QVERIFY(allSent);
+        }
+
+        const qint64 cpuMs = threadCpuMs() - cpuBefore;
+        [[maybe_unused]] const qint64 grownKiB = residentKiB() - residentBefore;
+        if (hangUp)
+            QVERIFY2(cpuMs < 150, qPrintable(QString::number(cpuMs)));
+#if !defined(__SANITIZE_ADDRESS__) // its quarantine keeps freed memory resident on purpose
+        else
+            QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB)));
+#endif
+        QString value;
+        if (hangUp) {
+            QVERIFY_THROWS_EXCEPTION(PadError, driver.getVar(QStringLiteral("PIN"), value, status));
+        } else {
+            driver.getVar(QStringLiteral("PIN"), value, status);
+            QCOMPARE(value, QStringLiteral("v"));
+        }
     }
 
     // Either driver draws the image itself, and only from data whose count matches it.
