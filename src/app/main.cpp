@@ -6,11 +6,15 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 
 int main(int argc, char *argv[])
 {
+    // Standard error is a mirror for people: a reader that has gone (an ended pager or tee)
+    // must not end the program that serves the till. Host sockets never raise it.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("Scrivora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SCRIVORA_VERSION));
     if (const std::optional<int> exitStatus = handleCommandLine(argc, argv))

@@ -11,6 +11,9 @@ namespace {
 
 int g_signalWriteEnd = -1;
 
+/// A service manager's stop, Ctrl+C, and a closed terminal.
+constexpr int HandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 // Only async-signal-safe calls here: write one byte and keep errno as it was.
 void forwardSignal(int signalNumber)
 {
@@ -36,8 +39,8 @@ UnixSignalWatcher::UnixSignalWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int signalNumber : HandledSignals)
+        ::sigaction(signalNumber, &action, nullptr);
 
     m_notifier = new QSocketNotifier(m_sockets[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::readPendingSignals);
@@ -54,8 +57,8 @@ UnixSignalWatcher::~UnixSignalWatcher()
     }
     delete m_notifier;
     // The program is ending: a further request to end must not cut its last steps short.
-    ::signal(SIGTERM, SIG_IGN);
-    ::signal(SIGINT, SIG_IGN);
+    for (const int signalNumber : HandledSignals)
+        ::signal(signalNumber, SIG_IGN);
     g_signalWriteEnd = -1;
     ::close(m_sockets[0]);
     ::close(m_sockets[1]);

@@ -7,8 +7,9 @@
 class QSocketNotifier;
 
 /**
- * Turns SIGTERM and SIGINT into a Qt signal on the user-interface thread, so that a
- * service manager or Ctrl+C ends Scrivora through its ordinary shut-down.
+ * Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the user-interface thread, so that
+ * a service manager, Ctrl+C or a closed terminal ends Scrivora through its ordinary
+ * shut-down, and an upload in flight is kept for the next run.
  *
  * The signal handler only writes the signal number into a socket pair; a QSocketNotifier
  * reads it back in the event loop. One watcher at a time. The watcher lives until the
@@ -27,7 +28,7 @@ public:
     bool isWatching() const { return m_notifier != nullptr; }
 
 signals:
-    /// SIGTERM or SIGINT (@p signalNumber) arrived.
+    /// SIGTERM, SIGINT or SIGHUP (@p signalNumber) arrived.
     void terminationRequested(int signalNumber);
 
 private:

@@ -23,6 +23,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -310,21 +311,54 @@ private slots:
     }
 
     // A service manager or a terminal may signal again while the program is ending; the
-    // shut-down it began still ends the program cleanly.
+    // shut-down it began still ends the program cleanly. A closed terminal (SIGHUP) ends it
+    // the same way, so that nothing in flight is lost.
+    void repeatedSignalsStillEndCleanly_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
     void repeatedSignalsStillEndCleanly()
     {
+        QFETCH(int, signalNumber);
         const CopiedProgram copy;
         QVERIFY(copy.copied);
         QProcess process;
         process.start(copy.path, {});
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
         const pid_t pid = pid_t(process.processId());
-        for (int sent = 0; sent < 100000 && ::kill(pid, SIGTERM) == 0; ++sent) {
+        for (int sent = 0; sent < 100000 && ::kill(pid, signalNumber) == 0; ++sent) {
             if (process.waitForFinished(0))
                 break;
             ::usleep(100);
         }
         QVERIFY(process.state() == QProcess::NotRunning || process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Standard error is only a mirror: when its reader goes away (a pipe into a pager or
+    // tee that has ended), hosts are still served.
+    void servesWithoutStandardErrorReader()
+    {
+        const CopiedProgram copy(QStringLiteral("[settings]\ndebugMode=1\n"));
+        QVERIFY(copy.copied);
+        int readerGone[2];
+        QVERIFY(::pipe2(readerGone, O_CLOEXEC) == 0);
+        ::close(readerGone[0]);
+        QProcess process;
+        process.setChildProcessModifier([&readerGone] { ::dup2(readerGone[1], STDERR_FILENO); });
+        process.start(copy.path, {});
+        ::close(readerGone[1]);
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        HostClient host;
+        QVERIFY(host.connectTo(copy.port));
+        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
+        host.send("TRANS=CC;VERIF=GOOD;");
+        QCOMPARE(host.receive(reply.size(), 5000), reply);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
     }
