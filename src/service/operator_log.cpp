@@ -3,24 +3,17 @@
 #include "service/operator_dialogs.h"
 #include "settings/settings.h"
 
-#include <cstdio>
-
-namespace {
-
-// Latin-1, as the host's 8-bit text came in; written whole so that lines never interleave.
-void echoToStandardError(const QString &line)
-{
-    QByteArray bytes = line.toLatin1();
-    bytes.append('\n');
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-} // namespace
+#include <unistd.h>
 
 OperatorLog::OperatorLog(OperatorDialogs &dialogs, QObject *parent)
-    : QObject(parent), m_dialogs(dialogs)
+    : QObject(parent), m_dialogs(dialogs), m_standardError(STDERR_FILENO)
 {
+}
+
+void OperatorLog::echoToStandardError(const QString &line)
+{
+    // Latin-1, as the host's 8-bit text came in; written whole so that lines never interleave.
+    m_standardError.writeLine(line.toLatin1());
 }
 
 void OperatorLog::readDebugSettings(const Settings &settings)

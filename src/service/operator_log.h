@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hostlink/operator_sink.h"
+#include "service/standard_error_mirror.h"
 
 #include <QObject>
 #include <QString>
@@ -11,7 +12,8 @@ struct Settings;
 /**
  * The operator's view of the service: the status list's lines, the two debug modes, the
  * last status message and the message boxes. Every line and every message box text is also
- * written to standard error, one line each, so that a run without a screen can be followed.
+ * written to standard error, one line each, so that a run without a screen can be followed;
+ * a reader of standard error that falls behind never holds the service up.
  * The window shows the lines as lineAdded() announces them; nothing is kept here.
  */
 class OperatorLog : public QObject, public OperatorSink
@@ -42,7 +44,10 @@ signals:
     void lineAdded(const QString &line);
 
 private:
+    void echoToStandardError(const QString &line);
+
     OperatorDialogs &m_dialogs;
+    StandardErrorMirror m_standardError;
     bool m_debugMode = false;
     bool m_debugModeOnly = false;
     QString m_statusMsg;

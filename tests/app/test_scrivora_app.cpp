@@ -22,6 +22,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -56,6 +57,14 @@ struct CopiedProgram
     QString path = dir.filePath(QStringLiteral("scrivora"));
     bool copied = false;
 };
+
+/// Appends what waits on the non-blocking descriptor @p descriptor to @p into.
+void readWaiting(int descriptor, QByteArray &into)
+{
+    char buffer[65536];
+    for (ssize_t count; (count = ::read(descriptor, buffer, sizeof buffer)) > 0;)
+        into.append(buffer, count);
+}
 
 /// The program started in a throw-away folder with the settings file @p ini (none when
 /// null), recorded dialogs and the virtual pad, which refuses every open with @p openRefusal.
@@ -360,6 +369,54 @@ private slots:
         ::kill(pid_t(process.processId()), SIGTERM);
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // A reader of standard error that stops reading (a stopped pager, a stalled log
+    // collector) holds nothing up: hosts are answered, and once it reads on it gets every
+    // line whole and in order.
+    void servesWhileStandardErrorIsNotRead()
+    {
+        const CopiedProgram copy(QStringLiteral("[settings]\ndebugMode=1\n"));
+        QVERIFY(copy.copied);
+        int unread[2];
+        QVERIFY(::pipe2(unread, O_CLOEXEC) == 0);
+        QProcess process;
+        process.setChildProcessModifier([&unread] { ::dup2(unread[1], STDERR_FILENO); });
+        process.start(copy.path, {});
+        ::close(unread[1]);
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+
+        // Each exchange logs over 8 KiB: together far beyond what the pipe holds.
+        constexpr int Requests = 60;
+        HostClient host;
+        QVERIFY(host.connectTo(copy.port));
+        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
+        for (int request = 0; request < Requests; ++request) {
+            host.send("NAME=" + QByteArray(8000, 'N') + ";TRANS=CC;VERIF=GOOD;");
+            QCOMPARE(host.receive(reply.size(), 5000), reply);
+        }
+
+        QByteArray mirrored;
+        ::fcntl(unread[0], F_SETFL, O_NONBLOCK);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (readWaiting(unread[0], mirrored), mirrored.count("Send xml<ERROR>") == Requests),
+            10000);
+        ::close(unread[0]);
+        // After the start-up lines, every exchange's six lines, the same each time.
+        const QByteArrayList lines = mirrored.split('\n');
+        const auto received =
+            std::find_if(lines.cbegin(), lines.cend(),
+                         [](const QByteArray &line) { return line.startsWith("Received: "); });
+        QVERIFY(received != lines.cend());
+        const qsizetype first = received - lines.cbegin();
+        const QByteArrayList exchange = lines.mid(first, 6);
+        QCOMPARE(exchange.last(), reply);
+        QCOMPARE(lines.size(), first + 6 * Requests + 1);
+        for (qsizetype line = first; line < lines.size() - 1; ++line)
+            QCOMPARE(lines[line], exchange[(line - first) % 6]);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 0);
     }
 

@@ -1,0 +1,140 @@
+#include "service/standard_error_mirror.h"
+
+#include <QDeadlineTimer>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/// How long the last lines may hold up the end of the program.
+constexpr int FinalFlushMs = 500;
+
+} // namespace
+
+StandardErrorMirror::StandardErrorMirror(int descriptor, QObject *parent)
+    : QObject(parent), m_descriptor(descriptor)
+{
+    struct stat target
+    {
+    };
+    if (::fstat(descriptor, &target) != 0) {
+        m_gone = true;
+        return;
+    }
+    m_isSocket = S_ISSOCK(target.st_mode);
+    if (!S_ISFIFO(target.st_mode) && !S_ISCHR(target.st_mode))
+        return;
+    // A handle of our own, opened anew, can be non-blocking without changing the one the
+    // program shares with its parent (a terminal, a shell's pipe).
+    const QByteArray path = "/proc/self/fd/" + QByteArray::number(descriptor);
+    const int own = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (own >= 0) {
+        m_descriptor = own;
+        m_ownDescriptor = true;
+    }
+}
+
+StandardErrorMirror::~StandardErrorMirror()
+{
+    const QDeadlineTimer deadline(FinalFlushMs);
+    while (!m_gone && m_backlogSent < m_backlog.size() && !deadline.hasExpired()) {
+        pollfd writable{m_descriptor, POLLOUT, 0};
+        ::poll(&writable, 1, int(deadline.remainingTime()));
+        writeBacklog();
+    }
+    if (m_ownDescriptor)
+        ::close(m_descriptor);
+}
+
+void StandardErrorMirror::writeLine(const QByteArray &line)
+{
+    if (m_gone)
+        return;
+    if (m_backlogSent == m_backlog.size()) {
+        m_backlog.clear();
+        m_backlogSent = 0;
+        if (m_droppedLines == 0) {
+            // The usual case: the reader keeps up and the line goes out in one write.
+            QByteArray whole = line + '\n';
+            const qint64 sent = writeSome(whole.constData(), whole.size());
+            if (sent < 0 || sent == whole.size())
+                return;
+            m_backlog = whole.mid(sent);
+            watchWritable(true);
+            return;
+        }
+    }
+    if (m_backlog.size() - m_backlogSent + line.size() + 1 > MaxBacklogBytes) {
+        ++m_droppedLines;
+        return;
+    }
+    m_backlog += line;
+    m_backlog += '\n';
+    watchWritable(true);
+}
+
+bool StandardErrorMirror::writeBacklog()
+{
+    for (;;) {
+        while (m_backlogSent < m_backlog.size()) {
+            const qint64 sent =
+                writeSome(m_backlog.constData() + m_backlogSent, m_backlog.size() - m_backlogSent);
+            if (sent < 0)
+                return false;
+            if (sent == 0)
+                return true;
+            m_backlogSent += sent;
+        }
+        m_backlog.clear();
+        m_backlogSent = 0;
+        if (m_droppedLines == 0)
+            return true;
+        m_backlog = "(" + QByteArray::number(m_droppedLines) +
+                    " lines not written here: standard error was not read in time)\n";
+        m_droppedLines = 0;
+    }
+}
+
+qint64 StandardErrorMirror::writeSome(const char *data, qint64 size)
+{
+    for (;;) {
+        const ssize_t sent =
+            m_isSocket ? ::send(m_descriptor, data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL)
+                       : ::write(m_descriptor, data, size_t(size));
+        if (sent >= 0)
+            return sent;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        // The reader has gone: nobody will see what follows.
+        m_gone = true;
+        m_backlog.clear();
+        m_backlogSent = 0;
+        watchWritable(false);
+        return -1;
+    }
+}
+
+void StandardErrorMirror::watchWritable(bool on)
+{
+    if (!m_writable) {
+        if (!on)
+            return;
+        m_writable = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
+        connect(m_writable, &QSocketNotifier::activated, this, &StandardErrorMirror::onWritable);
+    }
+    m_writable->setEnabled(on);
+}
+
+void StandardErrorMirror::onWritable()
+{
+    if (writeBacklog() && m_backlogSent == m_backlog.size())
+        watchWritable(false);
+}
