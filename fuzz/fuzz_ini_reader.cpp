@@ -6,6 +6,7 @@
 #include "settings/settings.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -30,24 +31,39 @@ bool isAscii(const QString &text)
     return true;
 }
 
-/// The first key of the file's first section, as a reader of the format sees it.
-std::optional<Entry> firstEntry(const QString &text)
+/// @p text without the blanks and tabs around it.
+QString withoutBlanks(const QString &text)
 {
+    static const QRegularExpression around(QStringLiteral("^[ \\t]+|[ \\t]+$"));
+    return QString(text).remove(around);
+}
+
+/// The first key of the file's first section, as a reader of the format sees it: lines end
+/// at LF (a CR before it is no part of the line), a UTF-8 byte order mark at the start is
+/// skipped, and a section's name is what stands between "[" and the first "]".
+std::optional<Entry> firstEntry(QString text)
+{
+    static const QRegularExpression sectionLine(QStringLiteral("^\\[([^\\]]*)\\]"));
+    if (text.startsWith(QLatin1String("\xef\xbb\xbf")))
+        text.remove(0, 3);
     std::optional<QString> section;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        const QString line = rawLine.trimmed();
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        line = withoutBlanks(line);
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
             line.startsWith(QLatin1Char('#')))
             continue;
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+        if (const QRegularExpressionMatch name = sectionLine.match(line); name.hasMatch()) {
             if (section)
                 return std::nullopt;
-            section = line.mid(1, line.size() - 2).trimmed();
+            section = withoutBlanks(name.captured(1));
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (section && equals >= 0)
-            return Entry{*section, line.left(equals).trimmed(), line.mid(equals + 1).trimmed()};
+            return Entry{*section, withoutBlanks(line.left(equals)),
+                         withoutBlanks(line.mid(equals + 1))};
     }
     return std::nullopt;
 }
