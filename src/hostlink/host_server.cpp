@@ -9,11 +9,14 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
 #include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -158,8 +161,38 @@ HostServer::~HostServer()
     closeAll();
 }
 
+bool HostServer::lockAddress(const QHostAddress &address, quint16 port)
+{
+    // Two programs that bind with SO_REUSEADDR do not see each other until one of them
+    // listens. A name in the abstract socket namespace, held while this server lives and
+    // gone with the process, tells a second Scrivora at once. An ephemeral port needs none.
+    if (port == 0)
+        return true;
+    const QByteArray name =
+        "scrivora-listen-" + address.toString().toLatin1() + '-' + QByteArray::number(port);
+    sockaddr_un lock{};
+    lock.sun_family = AF_UNIX;
+    const size_t length = qMin(size_t(name.size()), sizeof lock.sun_path - 1);
+    std::memcpy(lock.sun_path + 1, name.constData(), length);
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0)
+        return true; // no lock to be had: the listen itself still finds a running instance
+    if (::bind(descriptor, reinterpret_cast<const sockaddr *>(&lock),
+               socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length)) != 0) {
+        const bool taken = errno == EADDRINUSE;
+        ::close(descriptor);
+        return !taken;
+    }
+    m_lockDescriptor = descriptor;
+    return true;
+}
+
 bool HostServer::reserve(const QHostAddress &address, quint16 port)
 {
+    if (!lockAddress(address, port)) {
+        m_error = bindError(EADDRINUSE);
+        return false;
+    }
     const int family = address.protocol() == QAbstractSocket::IPv6Protocol ? AF_INET6 : AF_INET;
     const int descriptor = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (descriptor < 0) {
@@ -189,8 +222,10 @@ bool HostServer::reserve(const QHostAddress &address, quint16 port)
 
 bool HostServer::listen()
 {
-    if (m_listenDescriptor < 0)
+    if (m_listenDescriptor < 0) {
+        m_error.clear();
         return false;
+    }
     if (::listen(m_listenDescriptor, listenBacklog()) != 0) {
         m_error = bindError(errno);
         return false;
@@ -467,6 +502,9 @@ void HostServer::closeAll()
         ::close(m_listenDescriptor);
     m_listenDescriptor = -1;
     m_listening = false;
+    if (m_lockDescriptor >= 0)
+        ::close(m_lockDescriptor);
+    m_lockDescriptor = -1;
     for (auto &[slot, connection] : m_slots)
         dropConnection(*connection);
     m_slots.clear();

@@ -93,7 +93,8 @@ public:
     bool reserve(const QHostAddress &address, quint16 port);
     /**
      * Listens on the reserved address with the system's largest backlog and accepts from now
-     * on. False, with errorString() set, when that fails.
+     * on. False, with errorString() set, when that fails; with it empty when nothing is
+     * reserved (any more).
      */
     bool listen();
     bool isListening() const { return m_listening; }
@@ -145,6 +146,8 @@ private:
     void watchWrites(HostConnection &connection, bool on);
     void dropConnection(HostConnection &connection);
     ConnectionPtr replyTarget() const;
+    /// False when another Scrivora holds @p address:@p port, even one that does not listen yet.
+    bool lockAddress(const QHostAddress &address, quint16 port);
     void startAccepting();
     void pauseAccepting();
     /// Lets go of the notifiers of closed connections once no handler runs any more: one of
@@ -155,6 +158,7 @@ private:
     OperatorSink &m_log;
     RequestHandler m_handler;
     int m_listenDescriptor = -1;
+    int m_lockDescriptor = -1; ///< holds the address against a second Scrivora
     bool m_listening = false;
     QSocketNotifier *m_listenNotifier = nullptr;
     QTimer *m_acceptPause = nullptr;

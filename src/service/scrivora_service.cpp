@@ -130,7 +130,9 @@ bool ScrivoraService::start()
         return false;
     }
     if (!m_hostServer->listen()) {
-        refuseToListen(m_hostServer->errorString());
+        // No reason given: shut-down began while the pad was being connected.
+        if (!m_hostServer->errorString().isEmpty())
+            refuseToListen(m_hostServer->errorString());
         return false;
     }
     m_log->setStatusMsg(QStringLiteral("Listening to Port: ") +

@@ -9,6 +9,8 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <memory>
+
 #include <QScopeGuard>
 
 #include <netinet/in.h>
@@ -92,6 +94,45 @@ private slots:
         for (const QString &error : connectsMeanwhile)
             QCOMPARE(error, QStringLiteral("Connection refused"));
         QVERIFY(harness.connectHost());
+    }
+
+    // Shut-down while the pad is being connected ends start-up without a word about the port.
+    void shutDownWhileThePadConnects()
+    {
+        ServiceHarness harness(TempAppDir::debugIni(), 21, [](ServiceHarness &prepared) {
+            prepared.pad->refuseOpen(-2);
+            prepared.dialogs.onMessage = [&prepared](const QString &) {
+                prepared.service->beginShutDown();
+                prepared.service->closeHostLink();
+            };
+        });
+        QVERIFY(!harness.started);
+        QVERIFY(!harness.service->hostServer().isListening());
+        QCOMPARE(harness.dialogs.messages.filter("Cannot listen"), QStringList());
+    }
+
+    // A second Scrivora that starts while the first still connects its pad finds the port
+    // taken before it opens any pad.
+    void secondInstanceWhileTheFirstConnects()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString ini = QStringLiteral("[Local]\nLocalPort=%1\n").arg(probe.serverPort());
+        probe.close();
+        std::unique_ptr<ServiceHarness> second;
+        ServiceHarness first(ini, 21, [&](ServiceHarness &prepared) {
+            prepared.pad->refuseOpen(-2);
+            prepared.dialogs.onMessage = [&](const QString &) {
+                if (!second)
+                    second = std::make_unique<ServiceHarness>(ini);
+            };
+        });
+        QVERIFY(first.started);
+        QVERIFY(second && !second->started);
+        QVERIFY(!second->pad->isPortOpen());
+        QCOMPARE(second->dialogs.messages.size(), 1);
+        QVERIFY2(second->dialogs.messages.first().contains("the port is in use"),
+                 qPrintable(second->dialogs.messages.first()));
     }
 
     // Slots count up and an out-of-order close leaves a gap for the next connection. Replies
