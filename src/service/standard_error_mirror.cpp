@@ -56,27 +56,36 @@ void StandardErrorMirror::writeLine(const QByteArray &line)
 {
     if (m_gone)
         return;
-    if (m_backlogSent == m_backlog.size()) {
+    if (m_backlogSent == m_backlog.size() && m_droppedLines == 0) {
         m_backlog.clear();
         m_backlogSent = 0;
-        if (m_droppedLines == 0) {
-            // The usual case: the reader keeps up and the line goes out in one write.
-            QByteArray whole = line + '\n';
-            const qint64 sent = writeSome(whole.constData(), whole.size());
-            if (sent < 0 || sent == whole.size())
-                return;
-            m_backlog = whole.mid(sent);
-            watchWritable(true);
+        // The usual case: the reader keeps up and the line goes out in one write.
+        const QByteArray whole = line + '\n';
+        const qint64 sent = writeSome(whole.constData(), whole.size());
+        if (sent < 0 || sent == whole.size())
             return;
-        }
+        m_backlog = whole.mid(sent);
+        watchWritable(true);
+        return;
     }
     if (m_backlog.size() - m_backlogSent + line.size() + 1 > MaxBacklogBytes) {
         ++m_droppedLines;
         return;
     }
+    // The note stands where the lines went missing.
+    queueDroppedNote();
     m_backlog += line;
     m_backlog += '\n';
     watchWritable(true);
+}
+
+void StandardErrorMirror::queueDroppedNote()
+{
+    if (m_droppedLines == 0)
+        return;
+    m_backlog += "(" + QByteArray::number(m_droppedLines) +
+                 " lines not written here: standard error was not read in time)\n";
+    m_droppedLines = 0;
 }
 
 bool StandardErrorMirror::writeBacklog()
@@ -87,17 +96,22 @@ bool StandardErrorMirror::writeBacklog()
                 writeSome(m_backlog.constData() + m_backlogSent, m_backlog.size() - m_backlogSent);
             if (sent < 0)
                 return false;
-            if (sent == 0)
+            if (sent == 0) {
+                // What went out is let go of, so a reader that stays a little behind all day
+                // costs no more than the backlog's bound.
+                if (m_backlogSent > m_backlog.size() / 2) {
+                    m_backlog.remove(0, m_backlogSent);
+                    m_backlogSent = 0;
+                }
                 return true;
+            }
             m_backlogSent += sent;
         }
         m_backlog.clear();
         m_backlogSent = 0;
         if (m_droppedLines == 0)
             return true;
-        m_backlog = "(" + QByteArray::number(m_droppedLines) +
-                    " lines not written here: standard error was not read in time)\n";
-        m_droppedLines = 0;
+        queueDroppedNote();
     }
 }
 
@@ -113,6 +127,11 @@ qint64 StandardErrorMirror::writeSome(const char *data, qint64 size)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return 0;
+        if (errno != EPIPE && errno != EIO && errno != EBADF && errno != ECONNRESET &&
+            errno != ENOTCONN) {
+            // A passing failure (a full disk under a log file): this piece is lost, not the rest.
+            return size;
+        }
         // The reader has gone: nobody will see what follows.
         m_gone = true;
         m_backlog.clear();

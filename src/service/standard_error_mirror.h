@@ -29,6 +29,8 @@ public:
 private:
     /// Writes as much of the backlog as the reader takes now; false when it has gone.
     bool writeBacklog();
+    /// Queues the note of how many lines were dropped, if any were.
+    void queueDroppedNote();
     /// Some bytes of @p data now, without waiting: how many went, 0 when none could, -1 when
     /// the reader has gone.
     qint64 writeSome(const char *data, qint64 size);
