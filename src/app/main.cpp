@@ -8,10 +8,32 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
+
+namespace {
+
+/// A standard descriptor the program was started without is given /dev/null: otherwise the
+/// number would go to the next socket or file opened, and status lines would land there.
+void keepStandardDescriptorsTaken()
+{
+    for (;;) {
+        const int descriptor = ::open("/dev/null", O_RDWR);
+        if (descriptor < 0)
+            return;
+        if (descriptor > STDERR_FILENO) {
+            ::close(descriptor);
+            return;
+        }
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    keepStandardDescriptorsTaken();
     // Standard error is a mirror for people: a reader that has gone (an ended pager or tee)
     // must not end the program that serves the till. Host sockets never raise it.
     std::signal(SIGPIPE, SIG_IGN);

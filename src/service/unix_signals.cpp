@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
@@ -9,7 +10,9 @@
 
 namespace {
 
-int g_signalWriteEnd = -1;
+// Read by the handler, which may run on any thread: lock-free, so safe there.
+std::atomic<int> g_signalWriteEnd = -1;
+static_assert(std::atomic<int>::is_always_lock_free);
 
 /// A service manager's stop, Ctrl+C, and a closed terminal.
 constexpr int HandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -39,8 +42,15 @@ UnixSignalWatcher::UnixSignalWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : HandledSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+    for (const int signalNumber : HandledSignals) {
+        // A signal the starter chose to ignore (nohup, a background job) stays ignored.
+        struct sigaction inherited
+        {
+        };
+        ::sigaction(signalNumber, nullptr, &inherited);
+        if (inherited.sa_handler != SIG_IGN)
+            ::sigaction(signalNumber, &action, nullptr);
+    }
 
     m_notifier = new QSocketNotifier(m_sockets[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignalWatcher::readPendingSignals);

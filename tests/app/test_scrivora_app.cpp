@@ -347,6 +347,51 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
+    // Started without standard output and error, the program still answers hosts with their
+    // replies alone: no status line may land on a connection.
+    void startedWithoutStandardDescriptors()
+    {
+        const CopiedProgram copy(QStringLiteral("[settings]\ndebugMode=1\n"));
+        QVERIFY(copy.copied);
+        QProcess process;
+        process.setChildProcessModifier([] {
+            ::close(STDOUT_FILENO);
+            ::close(STDERR_FILENO);
+        });
+        process.start(copy.path, {});
+        HostClient host;
+        QTRY_VERIFY_WITH_TIMEOUT(host.connectTo(copy.port), 10000);
+        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
+        for (int request = 0; request < 3; ++request) {
+            host.send("TRANS=CC;VERIF=GOOD;");
+            QCOMPARE(host.receive(reply.size() + 1, 300), reply);
+        }
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Started with hang-ups ignored (nohup), the program keeps serving after one.
+    void ignoredHangUpStaysIgnored()
+    {
+        const CopiedProgram copy;
+        QVERIFY(copy.copied);
+        QProcess process;
+        process.setChildProcessModifier([] { std::signal(SIGHUP, SIG_IGN); });
+        process.start(copy.path, {});
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        ::kill(pid_t(process.processId()), SIGHUP);
+        QVERIFY(!process.waitForFinished(300));
+        HostClient host;
+        QVERIFY(host.connectTo(copy.port));
+        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
+        host.send("TRANS=CC;VERIF=GOOD;");
+        QCOMPARE(host.receive(reply.size(), 5000), reply);
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+
     // Standard error is only a mirror: when its reader goes away (a pipe into a pager or
     // tee that has ended), hosts are still served.
     void servesWithoutStandardErrorReader()
