@@ -27,6 +27,9 @@ OutboxDialog::OutboxDialog(Outbox &outbox, OutboxRetrier &retrier, QWidget *pare
     QPushButton *retry =
         buttons->addButton(QStringLiteral("&Retry now"), QDialogButtonBox::ActionRole);
     retry->setObjectName(QStringLiteral("retryNow"));
+    // Enter closes the list, as in any other viewer; a retry is asked for on purpose.
+    retry->setAutoDefault(false);
+    buttons->button(QDialogButtonBox::Close)->setDefault(true);
     connect(retry, &QPushButton::clicked, &retrier, &OutboxRetrier::retryNow);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

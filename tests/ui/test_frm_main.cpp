@@ -1,3 +1,4 @@
+#include "delivery/outbox.h"
 #include "pad/virtual_pad_model.h"
 #include "service/scrivora_service.h"
 #include "ui/frm_main.h"
@@ -425,6 +426,12 @@ private slots:
         // Retry now tries again at once; the open list follows.
         dialog->findChild<QPushButton *>(QStringLiteral("retryNow"))->click();
         QTRY_COMPARE(dialog->rows().value(0).value(2), QStringLiteral("2"));
+
+        // Enter closes the list and asks for no retry.
+        QTest::keyClick(dialog, Qt::Key_Return);
+        QTRY_VERIFY(!w.window.findChild<OutboxDialog *>());
+        QTest::qWait(300);
+        QCOMPARE(w.harness.service->outbox().entries().value(0).attempts, 2);
     }
 };
 
