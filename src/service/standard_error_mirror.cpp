@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -28,6 +30,13 @@ StandardErrorMirror::StandardErrorMirror(int descriptor, QObject *parent)
         return;
     }
     m_isSocket = S_ISSOCK(target.st_mode);
+    if (m_isSocket) {
+        int type = 0;
+        socklen_t length = sizeof type;
+        m_isDatagram = ::getsockopt(descriptor, SOL_SOCKET, SO_TYPE, &type, &length) == 0 &&
+                       type != SOCK_STREAM;
+        return;
+    }
     if (!S_ISFIFO(target.st_mode) && !S_ISCHR(target.st_mode))
         return;
     // A handle of our own, opened anew, can be non-blocking without changing the one the
@@ -37,6 +46,10 @@ StandardErrorMirror::StandardErrorMirror(int descriptor, QObject *parent)
     if (own >= 0) {
         m_descriptor = own;
         m_ownDescriptor = true;
+    } else {
+        // Not ours to reopen (another user's pipe or terminal): the shared handle blocks, so
+        // each write waits for room first and stays small enough to go in whole.
+        m_askBeforeWriting = true;
     }
 }
 
@@ -117,6 +130,18 @@ bool StandardErrorMirror::writeBacklog()
 
 qint64 StandardErrorMirror::writeSome(const char *data, qint64 size)
 {
+    if (m_isDatagram) {
+        // One line per datagram: a whole backlog would not fit one.
+        const char *lineEnd = static_cast<const char *>(std::memchr(data, '\n', size_t(size)));
+        if (lineEnd)
+            size = lineEnd - data + 1;
+    }
+    if (m_askBeforeWriting) {
+        pollfd room{m_descriptor, POLLOUT, 0};
+        if (::poll(&room, 1, 0) != 1 || !(room.revents & POLLOUT))
+            return (room.revents & (POLLERR | POLLHUP)) ? writeFailed() : 0;
+        size = qMin<qint64>(size, PIPE_BUF);
+    }
     for (;;) {
         const ssize_t sent =
             m_isSocket ? ::send(m_descriptor, data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL)
@@ -132,13 +157,18 @@ qint64 StandardErrorMirror::writeSome(const char *data, qint64 size)
             // A passing failure (a full disk under a log file): this piece is lost, not the rest.
             return size;
         }
-        // The reader has gone: nobody will see what follows.
-        m_gone = true;
-        m_backlog.clear();
-        m_backlogSent = 0;
-        watchWritable(false);
-        return -1;
+        return writeFailed();
     }
+}
+
+qint64 StandardErrorMirror::writeFailed()
+{
+    // The reader has gone: nobody will see what follows.
+    m_gone = true;
+    m_backlog.clear();
+    m_backlogSent = 0;
+    watchWritable(false);
+    return -1;
 }
 
 void StandardErrorMirror::watchWritable(bool on)

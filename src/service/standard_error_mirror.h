@@ -34,12 +34,16 @@ private:
     /// Some bytes of @p data now, without waiting: how many went, 0 when none could, -1 when
     /// the reader has gone.
     qint64 writeSome(const char *data, qint64 size);
+    /// Ends the mirror: the reader has gone. Returns -1 for writeSome().
+    qint64 writeFailed();
     void watchWritable(bool on);
     void onWritable();
 
     int m_descriptor = -1;
     bool m_ownDescriptor = false;
     bool m_isSocket = false;
+    bool m_isDatagram = false;       ///< each line goes as a datagram of its own
+    bool m_askBeforeWriting = false; ///< the handle blocks: write only what fits now
     bool m_gone = false;
     QByteArray m_backlog;
     qsizetype m_backlogSent = 0;

@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -85,6 +86,33 @@ private slots:
         expected << "after"
                  << "";
         QCOMPARE(received.split('\n'), expected);
+    }
+
+    // A log socket that takes datagrams gets each line as one, none lost while it keeps up.
+    void datagramSocket()
+    {
+        int pair[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) == 0);
+        ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
+        constexpr int Lines = 3000;
+        QByteArrayList received;
+        {
+            StandardErrorMirror mirror(pair[1]);
+            for (int line = 0; line < Lines; ++line)
+                mirror.writeLine(QByteArray::number(line).leftJustified(1023, '.'));
+            char datagram[4096];
+            for (QDeadlineTimer deadline(10000);
+                 received.size() < Lines && !deadline.hasExpired();) {
+                for (ssize_t count; (count = ::recv(pair[0], datagram, sizeof datagram, 0)) > 0;)
+                    received << QByteArray(datagram, count);
+                QCoreApplication::processEvents();
+            }
+        }
+        ::close(pair[0]);
+        ::close(pair[1]);
+        QCOMPARE(received.size(), Lines);
+        for (int line = 0; line < Lines; ++line)
+            QCOMPARE(received[line], QByteArray::number(line).leftJustified(1023, '.') + '\n');
     }
 
     // A reader that has gone ends the mirror quietly.
