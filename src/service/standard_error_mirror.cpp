@@ -69,18 +69,6 @@ void StandardErrorMirror::writeLine(const QByteArray &line)
 {
     if (m_gone)
         return;
-    if (m_backlogSent == m_backlog.size() && m_droppedLines == 0) {
-        m_backlog.clear();
-        m_backlogSent = 0;
-        // The usual case: the reader keeps up and the line goes out in one write.
-        const QByteArray whole = line + '\n';
-        const qint64 sent = writeSome(whole.constData(), whole.size());
-        if (sent < 0 || sent == whole.size())
-            return;
-        m_backlog = whole.mid(sent);
-        watchWritable(true);
-        return;
-    }
     if (m_backlog.size() - m_backlogSent + line.size() + 1 > MaxBacklogBytes) {
         ++m_droppedLines;
         return;
@@ -89,7 +77,9 @@ void StandardErrorMirror::writeLine(const QByteArray &line)
     queueDroppedNote();
     m_backlog += line;
     m_backlog += '\n';
-    watchWritable(true);
+    // The usual case: the reader keeps up and the line goes out at once, whole.
+    if (writeBacklog() && m_backlogSent < m_backlog.size())
+        watchWritable(true);
 }
 
 void StandardErrorMirror::queueDroppedNote()

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +58,39 @@ struct CopiedProgram
     QString path = dir.filePath(QStringLiteral("scrivora"));
     bool copied = false;
 };
+
+/// A request that needs no pad, and its reply: a verified card without a job.
+const QByteArray NoJobRequest = "TRANS=CC;VERIF=GOOD;";
+const QByteArray NoJobReply = "<ERROR>transID not set when getSignature</ERROR>";
+
+/// Starts @p copy in @p process, running @p inChild in the child first; true once the
+/// program's ready line has come.
+bool startReady(QProcess &process, const CopiedProgram &copy,
+                const std::function<void()> &inChild = {})
+{
+    if (inChild)
+        process.setChildProcessModifier(inChild);
+    process.start(copy.path, {});
+    return QTest::qWaitFor([&process] { return process.canReadLine(); }, 10000);
+}
+
+/// True when a host connecting to @p port gets NoJobReply to NoJobRequest.
+bool answersAHost(quint16 port)
+{
+    HostClient host;
+    if (!host.connectTo(port))
+        return false;
+    host.send(NoJobRequest);
+    return host.receive(NoJobReply.size(), 5000) == NoJobReply;
+}
+
+/// Sends SIGTERM; true when @p process then ends normally with exit status 0.
+bool endsCleanlyOnSigterm(QProcess &process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
 
 /// Appends what waits on the non-blocking descriptor @p descriptor to @p into.
 void readWaiting(int descriptor, QByteArray &into)
@@ -311,12 +345,9 @@ private slots:
 
         HostClient host;
         QVERIFY(host.connectTo(copy.port));
-        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
         QTRY_VERIFY_WITH_TIMEOUT(
-            (host.send("TRANS=CC;VERIF=GOOD;"), host.receive(reply.size(), 500) == reply), 10000);
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 0);
+            (host.send(NoJobRequest), host.receive(NoJobReply.size(), 500) == NoJobReply), 10000);
+        QVERIFY(endsCleanlyOnSigterm(process));
     }
 
     // A service manager or a terminal may signal again while the program is ending; the
@@ -334,8 +365,7 @@ private slots:
         const CopiedProgram copy;
         QVERIFY(copy.copied);
         QProcess process;
-        process.start(copy.path, {});
-        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        QVERIFY(startReady(process, copy));
         const pid_t pid = pid_t(process.processId());
         for (int sent = 0; sent < 100000 && ::kill(pid, signalNumber) == 0; ++sent) {
             if (process.waitForFinished(0))
@@ -361,14 +391,11 @@ private slots:
         process.start(copy.path, {});
         HostClient host;
         QTRY_VERIFY_WITH_TIMEOUT(host.connectTo(copy.port), 10000);
-        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
         for (int request = 0; request < 3; ++request) {
-            host.send("TRANS=CC;VERIF=GOOD;");
-            QCOMPARE(host.receive(reply.size() + 1, 300), reply);
+            host.send(NoJobRequest);
+            QCOMPARE(host.receive(NoJobReply.size() + 1, 300), NoJobReply);
         }
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(endsCleanlyOnSigterm(process));
     }
 
     // Started with hang-ups ignored (nohup), the program keeps serving after one.
@@ -377,19 +404,11 @@ private slots:
         const CopiedProgram copy;
         QVERIFY(copy.copied);
         QProcess process;
-        process.setChildProcessModifier([] { std::signal(SIGHUP, SIG_IGN); });
-        process.start(copy.path, {});
-        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        QVERIFY(startReady(process, copy, [] { std::signal(SIGHUP, SIG_IGN); }));
         ::kill(pid_t(process.processId()), SIGHUP);
         QVERIFY(!process.waitForFinished(300));
-        HostClient host;
-        QVERIFY(host.connectTo(copy.port));
-        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
-        host.send("TRANS=CC;VERIF=GOOD;");
-        QCOMPARE(host.receive(reply.size(), 5000), reply);
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(answersAHost(copy.port));
+        QVERIFY(endsCleanlyOnSigterm(process));
     }
 
     // Standard error is only a mirror: when its reader goes away (a pipe into a pager or
@@ -402,19 +421,12 @@ private slots:
         QVERIFY(::pipe2(readerGone, O_CLOEXEC) == 0);
         ::close(readerGone[0]);
         QProcess process;
-        process.setChildProcessModifier([&readerGone] { ::dup2(readerGone[1], STDERR_FILENO); });
-        process.start(copy.path, {});
+        const bool ready =
+            startReady(process, copy, [&readerGone] { ::dup2(readerGone[1], STDERR_FILENO); });
         ::close(readerGone[1]);
-        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
-        HostClient host;
-        QVERIFY(host.connectTo(copy.port));
-        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
-        host.send("TRANS=CC;VERIF=GOOD;");
-        QCOMPARE(host.receive(reply.size(), 5000), reply);
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(ready);
+        QVERIFY(answersAHost(copy.port));
+        QVERIFY(endsCleanlyOnSigterm(process));
     }
 
     // A reader of standard error that stops reading (a stopped pager, a stalled log
@@ -427,19 +439,18 @@ private slots:
         int unread[2];
         QVERIFY(::pipe2(unread, O_CLOEXEC) == 0);
         QProcess process;
-        process.setChildProcessModifier([&unread] { ::dup2(unread[1], STDERR_FILENO); });
-        process.start(copy.path, {});
+        const bool ready =
+            startReady(process, copy, [&unread] { ::dup2(unread[1], STDERR_FILENO); });
         ::close(unread[1]);
-        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        QVERIFY(ready);
 
         // Each exchange logs over 8 KiB: together far beyond what the pipe holds.
         constexpr int Requests = 60;
         HostClient host;
         QVERIFY(host.connectTo(copy.port));
-        const QByteArray reply = "<ERROR>transID not set when getSignature</ERROR>";
         for (int request = 0; request < Requests; ++request) {
-            host.send("NAME=" + QByteArray(8000, 'N') + ";TRANS=CC;VERIF=GOOD;");
-            QCOMPARE(host.receive(reply.size(), 5000), reply);
+            host.send("NAME=" + QByteArray(8000, 'N') + ";" + NoJobRequest);
+            QCOMPARE(host.receive(NoJobReply.size(), 5000), NoJobReply);
         }
 
         QByteArray mirrored;
@@ -456,13 +467,11 @@ private slots:
         QVERIFY(received != lines.cend());
         const qsizetype first = received - lines.cbegin();
         const QByteArrayList exchange = lines.mid(first, 6);
-        QCOMPARE(exchange.last(), reply);
+        QCOMPARE(exchange.last(), NoJobReply);
         QCOMPARE(lines.size(), first + 6 * Requests + 1);
         for (qsizetype line = first; line < lines.size() - 1; ++line)
             QCOMPARE(lines[line], exchange[(line - first) % 6]);
-        ::kill(pid_t(process.processId()), SIGTERM);
-        QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(endsCleanlyOnSigterm(process));
     }
 
     void commandLine_data()
