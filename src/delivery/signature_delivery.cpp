@@ -49,6 +49,9 @@ void SignatureDelivery::scrivora_signature_ftp(
     OperatorSink &log = *m_context.log;
     FtpClient &inet = *m_context.inet;
     std::optional<UploadReport> upload;
+    // The client is shared with captures further out: only a transfer started here is ours
+    // to end.
+    bool transferring = false;
     bool reported = false;
     const auto tellReport = [&] {
         if (upload && report && !reported) {
@@ -79,6 +82,7 @@ void SignatureDelivery::scrivora_signature_ftp(
             upload = UploadReport{transID, signatureFilePath(transID), RemoteDirectory + remoteName,
                                   false, QStringLiteral("interrupted")};
             inet.execute(ftpCommand);
+            transferring = true;
             log.setStatusMsg(QStringLiteral("inet Response Code 1: ") +
                              QString::number(inet.responseCode()));
             // The client ends every operation within its time-outs; meanwhile the host and
@@ -88,6 +92,7 @@ void SignatureDelivery::scrivora_signature_ftp(
                                  QString::number(inet.responseCode()));
                 m_context.waitTurn();
             }
+            transferring = false;
             log.setStatusMsg(QStringLiteral("inet Response Code 2: ") +
                              QString::number(inet.responseCode()));
             const FtpOutcome outcome = inet.outcome();
@@ -108,7 +113,7 @@ void SignatureDelivery::scrivora_signature_ftp(
     if (!failure)
         return;
     log.setStatusMsg(QStringLiteral("Error in FTP of signature file"));
-    if (failure->kind == FailureKind::ShutDown && inet.stillExecuting()) {
+    if (failure->kind == FailureKind::ShutDown && transferring && inet.stillExecuting()) {
         // Shut-down does not wait for the server: the transfer ends here, unanswered.
         inet.abort();
         upload->error = QStringLiteral("interrupted by shut-down");
