@@ -63,16 +63,10 @@ bool ScrivoraApp::start()
 QString ScrivoraApp::readyLine() const
 {
     const HostServer &server = m_service->hostServer();
-    QString address = server.serverAddress().toString();
-    if (server.serverAddress().protocol() == QAbstractSocket::IPv6Protocol)
-        address = QLatin1Char('[') + address + QLatin1Char(']');
-    const Settings &settings = m_service->settings();
-    QString pad = settings.padDriver;
-    if (settings.padDriver == QLatin1String("serial"))
-        pad += QLatin1Char(' ') + settings.padDevice;
-    return QStringLiteral("Scrivora %1 listening on %2:%3, pad %4, settings %5")
-        .arg(QCoreApplication::applicationVersion(), address, QString::number(server.serverPort()),
-             pad, m_iniFile);
+    return QStringLiteral("Scrivora %1 listening on %2, pad %3, settings %4")
+        .arg(QCoreApplication::applicationVersion(),
+             hostAndPortText(server.serverAddress(), server.serverPort()),
+             padDescription(m_service->settings()), m_iniFile);
 }
 
 void ScrivoraApp::createPadWindow()

@@ -81,7 +81,6 @@ public:
     void setUserName(const QString &userName) { m_userName = userName; }
     void setPassword(const QString &password) { m_password = password; }
     void setRemotePort(int port);
-    int remotePort() const { return m_port; }
     /// Where the local name of a put is looked up when it is not an absolute path.
     void setLocalDirectory(const QString &directory) { m_localDirectory = directory; }
     void setTimeouts(const FtpTimeouts &timeouts) { m_timeouts = timeouts; }

@@ -33,8 +33,6 @@ public:
     void stop();
     /// No retry starts while @p busy says so (a capture waits); it is asked at each check.
     void setHoldWhile(std::function<bool()> busy) { m_holdWhile = std::move(busy); }
-    /// Whether an upload runs now.
-    bool isRetrying() const { return !m_running.isEmpty(); }
 
 private:
     void checkLater();

@@ -1,5 +1,7 @@
 #include "delivery/outbox_uploader.h"
 
+#include "hostlink/failure_path.h"
+
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -16,23 +18,19 @@ void FtpOutboxUploader::start(const QString &localFile, const QString &remoteNam
     connect(m_client, &FtpClient::finished, this, &FtpOutboxUploader::clientFinished);
     const FtpRemote remote = m_settings();
     const QFileInfo local(localFile);
-    try {
-        m_client->setUrl(remote.url);
-        m_client->setRemotePort(m_port);
-    } catch (const FtpError &) {
-        // The error text quotes the URL, and a URL may carry a password.
+    // The error text would quote the URL, and a URL may carry a password.
+    if (runCatchAll([&] {
+            m_client->setUrl(remote.url);
+            m_client->setRemotePort(m_port);
+        }))
         return finishLater(u"no usable FTP server set"_s);
-    }
     m_client->setUserName(remote.user);
     m_client->setPassword(remote.password);
     m_client->setTimeouts(m_timeouts);
     // The put's words are split at blanks: only the folder may hold any.
     m_client->setLocalDirectory(local.absolutePath());
-    try {
-        m_client->execute(u"put %1 %2"_s.arg(local.fileName(), remoteName));
-    } catch (const FtpError &) {
+    if (runCatchAll([&] { m_client->execute(u"put %1 %2"_s.arg(local.fileName(), remoteName)); }))
         finishLater(u"transfer failed"_s);
-    }
 }
 
 void FtpOutboxUploader::cancel()

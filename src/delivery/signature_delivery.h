@@ -48,7 +48,6 @@ public:
 
     /// The extension of signature files, set once at start-up.
     void setSigFileExt(const QString &extension) { m_sigFileExt = extension; }
-    QString sigFileExt() const { return m_sigFileExt; }
 
     /// The application directory, "/", @p transID and the extension.
     QString signatureFilePath(const QString &transID) const;

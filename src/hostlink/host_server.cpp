@@ -132,6 +132,14 @@ QString hostAddressText(const QHostAddress &address)
     return address.toString();
 }
 
+QString hostAndPortText(const QHostAddress &address, quint16 port)
+{
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    return host + QLatin1Char(':') + QString::number(port);
+}
+
 HostConnection::HostConnection(int descriptor, quint64 serial, const sockaddr_storage &peer)
     : m_descriptor(descriptor), m_serial(serial), m_peer(peer)
 {

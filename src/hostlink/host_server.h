@@ -25,6 +25,8 @@ inline constexpr qsizetype MaxPendingReplyBytes = 1024 * 1024;
 
 /// An address as the log shows it: IPv4 peers in dotted form, even when mapped into IPv6.
 QString hostAddressText(const QHostAddress &address);
+/// A listening address and port as people write them: an IPv6 address in brackets.
+QString hostAndPortText(const QHostAddress &address, quint16 port);
 
 /**
  * One accepted host connection: its descriptor, its peer and the reply bytes the socket has

@@ -91,7 +91,6 @@ qint16 VirtualPadModel::loadScript(const QString &scriptName, const QString &pat
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return Refused;
     m_scripts.insert(scriptName, file.readAll());
-    emit scriptLoaded(scriptName);
     return 1;
 }
 
@@ -100,7 +99,6 @@ qint16 VirtualPadModel::runScript(const QString &scriptName, const QString &argu
     if (!m_portOpen || !m_scripts.contains(scriptName))
         return Refused;
     m_scriptRuns << scriptName + QLatin1Char('(') + argument + QLatin1Char(')');
-    emit scriptRun(scriptName, argument);
     return 1;
 }
 
@@ -200,17 +198,6 @@ void VirtualPadModel::failCalls(const QString &operation)
         m_failEveryCall = true;
     else
         m_failingOperations.insert(operation);
-}
-
-void VirtualPadModel::clearFailures()
-{
-    m_openRefusal.reset();
-    m_refuseEveryOpen = false;
-    m_refusedForms.clear();
-    m_refusedWrites.clear();
-    m_readStatuses.clear();
-    m_failingOperations.clear();
-    m_failEveryCall = false;
 }
 
 void VirtualPadModel::store(const QString &name, const QString &value)

@@ -121,15 +121,11 @@ public:
     void setReadStatus(const QString &name, qint16 status);
     /// Every call of @p operation (every call at all when empty) fails as a whole.
     void failCalls(const QString &operation = {});
-    /// Undoes all refusals and failures asked for so far.
-    void clearFailures();
 
 signals:
     void portStateChanged(bool open);
     void formShown(const QString &formName);
     void variableChanged(const QString &name, const QString &value);
-    void scriptLoaded(const QString &scriptName);
-    void scriptRun(const QString &scriptName, const QString &argument);
 
 private:
     struct ReadHook

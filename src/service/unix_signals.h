@@ -24,9 +24,6 @@ public:
     explicit UnixSignalWatcher(QObject *parent = nullptr);
     ~UnixSignalWatcher() override;
 
-    /// False when the socket pair or the handlers could not be set up.
-    bool isWatching() const { return m_notifier != nullptr; }
-
 signals:
     /// SIGTERM, SIGINT or SIGHUP (@p signalNumber) arrived.
     void terminationRequested(int signalNumber);

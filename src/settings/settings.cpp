@@ -53,3 +53,10 @@ RemoteSettings readRemoteSettings(const QString &iniFile)
             readText(iniFile, "remote", "ftpUser", QString()),
             readText(iniFile, "remote", "ftpPass", QString())};
 }
+
+QString padDescription(const Settings &settings)
+{
+    if (settings.padDriver == QLatin1String("serial"))
+        return settings.padDriver + QLatin1Char(' ') + settings.padDevice;
+    return settings.padDriver;
+}

@@ -33,6 +33,9 @@ struct Settings
 /// Reads every start-up setting from @p iniFile; a missing file or key gives the defaults.
 Settings readSettings(const QString &iniFile);
 
+/// The pad driver as people are shown it: "virtual", or "serial" and its device.
+QString padDescription(const Settings &settings);
+
 /// The FTP settings of section [remote]; read afresh for every signature.
 struct RemoteSettings
 {

@@ -2,7 +2,6 @@
 
 #include "hostlink/host_server.h"
 #include "service/scrivora_service.h"
-#include "ui/operator_status_bar.h"
 
 #include <QCoreApplication>
 #include <QMenu>
@@ -27,9 +26,6 @@ void frmMain::buildHelpMenus()
 QString frmMain::aboutText() const
 {
     const Settings &settings = m_service.settings();
-    QString pad = settings.padDriver;
-    if (pad == QLatin1String("serial"))
-        pad += QLatin1Char(' ') + settings.padDevice;
     HostServer &server = m_service.hostServer();
     const QString version = QCoreApplication::applicationVersion();
     return QStringList{
@@ -38,9 +34,9 @@ QString frmMain::aboutText() const
         QStringLiteral("Signature pad service for point-of-sale hosts"),
         QString(),
         QStringLiteral("Settings: %1").arg(settings.iniFile),
-        QStringLiteral("Pad: %1").arg(pad),
+        QStringLiteral("Pad: %1").arg(padDescription(settings)),
         QStringLiteral("Listening on %1")
-            .arg(OperatorStatusBar::hostAndPort(server.serverAddress(), server.serverPort())),
+            .arg(hostAndPortText(server.serverAddress(), server.serverPort())),
         QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion())),
         QStringLiteral("Licence: Proprietary"),
     }

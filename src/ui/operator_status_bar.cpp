@@ -35,10 +35,10 @@ OperatorStatusBar::OperatorStatusBar(ScrivoraService &service, QWidget *parent)
     m_outbox->hide();
 
     HostServer &server = service.hostServer();
-    m_listening->setText(
-        server.isListening()
-            ? tr("Listening on %1").arg(hostAndPort(server.serverAddress(), server.serverPort()))
-            : tr("Not listening"));
+    m_listening->setText(server.isListening() ? tr("Listening on %1")
+                                                    .arg(hostAndPortText(server.serverAddress(),
+                                                                         server.serverPort()))
+                                              : tr("Not listening"));
     showConnections(server.socketCT());
     showPad(service.commands().isPadOpen());
     showJob();
@@ -61,14 +61,6 @@ void OperatorStatusBar::refreshLive()
 {
     showConnections(m_service.hostServer().socketCT());
     showJob();
-}
-
-QString OperatorStatusBar::hostAndPort(const QHostAddress &address, quint16 port)
-{
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-                             : address.toString();
-    return host + QLatin1Char(':') + QString::number(port);
 }
 
 void OperatorStatusBar::setOutboxCount(int count)
@@ -96,11 +88,9 @@ void OperatorStatusBar::showConnections(int count)
 
 void OperatorStatusBar::showPad(bool open)
 {
-    const Settings &settings = m_service.settings();
-    QString driver = settings.padDriver;
-    if (driver == QLatin1String("serial"))
-        driver += QLatin1Char(' ') + settings.padDevice;
-    setTextIfChanged(m_pad, tr("Pad: %1, %2").arg(driver, open ? tr("open") : tr("closed")));
+    setTextIfChanged(
+        m_pad, tr("Pad: %1, %2")
+                   .arg(padDescription(m_service.settings()), open ? tr("open") : tr("closed")));
 }
 
 void OperatorStatusBar::showJob()

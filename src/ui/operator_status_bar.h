@@ -4,7 +4,6 @@
 #include <QString>
 #include <QTimer>
 
-class QHostAddress;
 class QLabel;
 class ScrivoraService;
 
@@ -22,9 +21,6 @@ class OperatorStatusBar : public QStatusBar
 
 public:
     explicit OperatorStatusBar(ScrivoraService &service, QWidget *parent = nullptr);
-
-    /// "ADDRESS:PORT", an IPv6 address in brackets.
-    static QString hostAndPort(const QHostAddress &address, quint16 port);
 
     /// Shows "Outbox: N waiting"; a negative @p count hides the field.
     void setOutboxCount(int count);

@@ -5,19 +5,15 @@
 #include "delivery/retry_schedule.h"
 
 #include "host_client.h"
+#include "pyftpd_server.h"
 #include "temp_app_dir.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimeZone>
-
-#include <csignal>
-
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -103,42 +99,6 @@ struct Harness
     QStringList lines;
 };
 
-/// pyftpdlib on a free loopback port, serving a fresh home with the ticket folder; started
-/// by the first test that needs it.
-struct FtpServer
-{
-    ~FtpServer()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    bool serves()
-    {
-        if (process.state() == QProcess::NotRunning) {
-            QDir().mkpath(ticket);
-            process.setWorkingDirectory(dir.path());
-            process.setProcessChannelMode(QProcess::ForwardedChannels);
-            // A test that dies must not leave the server holding the test's output open.
-            process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-            process.start(u"/usr/bin/python3"_s, {u"-m"_s, u"pyftpdlib"_s, u"-i"_s, u"127.0.0.1"_s,
-                                                  u"-p"_s, QString::number(port), u"-w"_s, u"-d"_s,
-                                                  u"home"_s, u"-u"_s, User, u"-P"_s, Password});
-        }
-        return QTest::qWaitFor(
-            [this] {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, port);
-                return probe.waitForReadyRead(1000) && probe.readAll().startsWith("220");
-            },
-            10000);
-    }
-
-    quint16 port = freePort();
-    QTemporaryDir dir;
-    QString ticket = dir.filePath(u"home/vm/miame/dsk37/170170/"_s);
-    QProcess process;
-};
-
 /// A client set to put 17.PCX of a throw-away folder to the server at @p port.
 struct Upload
 {
@@ -214,7 +174,7 @@ class TestOutbox : public QObject
 {
     Q_OBJECT
 
-    FtpServer m_ftp;
+    PyFtpdServer m_ftp{freePort(), User, Password};
 
 private slots:
     void retryDelays_data()
@@ -537,9 +497,9 @@ private slots:
         QFETCH(QString, text);
         QVERIFY2(m_ftp.serves(), "pyftpdlib does not greet");
         UnconfirmingServer mute(false);
-        const QString stored = m_ftp.ticket + QFileInfo(remote).fileName();
+        const QString stored = m_ftp.ticketFolder() + QFileInfo(remote).fileName();
         QFile::remove(stored);
-        const quint16 port = server == "ftp"_L1    ? m_ftp.port
+        const quint16 port = server == "ftp"_L1    ? m_ftp.port()
                              : server == "mute"_L1 ? mute.serverPort()
                                                    : freePort();
         // login, refused after 3 s, counts as connecting

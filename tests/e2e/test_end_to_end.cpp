@@ -2,6 +2,7 @@
 #include "pad/pad_text.h"
 #include "pad/serial_pad_driver.h"
 #include "pad/virtual_pad_model.h"
+#include "pyftpd_server.h"
 #include "signature/signature_image.h"
 
 #include <QCoreApplication>
@@ -160,9 +161,7 @@ private slots:
     {
         QFETCH(QString, setup);
         QFETCH(QString, steps);
-        QTemporaryDir ftpRoot;
-        QProcess ftpServer;
-        const auto stopFtp = qScopeGuard([&] { stop(ftpServer); });
+        PyFtpdServer ftp(21, QStringLiteral("u"), QStringLiteral("p"));
         if (setup == u"ftp") {
             // The program uploads to port 21 only: the row runs where that port is surely
             // free, in a network of its own, which only root can make.
@@ -173,11 +172,7 @@ private slots:
                 return;
             }
             QVERIFY(QTcpServer().listen(QHostAddress::LocalHost, 21));
-            QVERIFY(QDir(ftpRoot.path()).mkpath(QStringLiteral("vm/miame/dsk37/170170")));
-            startTied(ftpServer, "/usr/bin/python3",
-                      {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "21", "-w", "-d", ftpRoot.path(),
-                       "-u", "u", "-P", "p"});
-            QTRY_VERIFY_WITH_TIMEOUT(!QTcpServer().listen(QHostAddress::LocalHost, 21), 5000);
+            QVERIFY(ftp.serves());
         }
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
@@ -197,7 +192,7 @@ private slots:
         startTied(m_scrivora, program, {"-platform", "offscreen"});
         QTRY_VERIFY_WITH_TIMEOUT(m_host.emplace().connectTo(port, 100), 5000);
         QByteArray errors;
-        steps.replace("@APP", m_appDir->path()).replace("@FTP", ftpRoot.path());
+        steps.replace("@APP", m_appDir->path()).replace("@FTP", ftp.home());
         for (const QString &step : steps.split(u'|')) {
             const QString text = step.mid(2);
             QFile file(text);

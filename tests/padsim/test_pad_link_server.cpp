@@ -92,7 +92,7 @@ private slots:
         QFETCH(QStringList, words);
         QFETCH(QStringList, answer);
         m_model->failCalls(QStringLiteral("runScript"));
-        QSignalSpy events(m_server.get(), &PadLinkServer::event);
+        QSignalSpy events(m_server.get(), &PadLinkServer::padEvent);
         QCOMPARE(m_server->receive(encodeFrame({FrameKind::Request, 31, words})),
                  encodeFrame({FrameKind::Answer, 31, answer}));
         QCOMPARE(events.size(), 0);

@@ -1,6 +1,7 @@
 #include "delivery/ftp_client.h"
 #include "delivery/outbox.h"
 #include "delivery/outbox_retrier.h"
+#include "pyftpd_server.h"
 #include "service_harness.h"
 #include "signature/signature_image.h"
 
@@ -11,41 +12,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
 constexpr int WaitMs = 20000;
-
-/// pyftpdlib on @p port, serving a home with the back office's ticket directory.
-struct FtpServer
-{
-    explicit FtpServer(quint16 serverPort) : port(serverPort) {}
-    ~FtpServer()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    bool start()
-    {
-        QDir().mkpath(ticket);
-        process.start(QStringLiteral("/usr/bin/python3"),
-                      {"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", QString::number(port), "-w",
-                       "-d", home.path(), "-u", "till", "-P", "Right-Pass"});
-        return QTest::qWaitFor(
-            [this] {
-                QTcpSocket probe;
-                probe.connectToHost(QHostAddress::LocalHost, port);
-                return probe.waitForReadyRead(500) && probe.readAll().startsWith("220");
-            },
-            10000);
-    }
-    QByteArray stored(const QString &name) const { return fileBytes(ticket + name); }
-
-    quint16 port;
-    QTemporaryDir home;
-    QString ticket = home.filePath(QStringLiteral("vm/miame/dsk37/170170/"));
-    QProcess process;
-};
+const QString Till = QStringLiteral("till");
+const QString RightPass = QStringLiteral("Right-Pass");
 
 QString remote(const QString &password)
 {
@@ -81,9 +56,9 @@ class TestSignatureOutbox : public QObject
 private slots:
     void refusedLoginThenFixedPassword()
     {
-        FtpServer server(freePort());
-        QVERIFY(server.start());
-        ServiceHarness harness(remote(QStringLiteral("Wrong-Pass")), server.port);
+        PyFtpdServer server(freePort(), Till, RightPass);
+        QVERIFY(server.serves());
+        ServiceHarness harness(remote(QStringLiteral("Wrong-Pass")), server.port());
         harness.service->inet().setTimeouts({4000, 4, 4, 20});
         QVERIFY(harness.connectHost());
         signJob(harness, QStringLiteral("18"), First);
@@ -121,8 +96,8 @@ private slots:
             QVERIFY(QProcess::execute(
                         "cp", {"-a", harness.service->outbox().folder(), kept.path()}) == 0);
         }
-        FtpServer server(port);
-        QVERIFY(server.start());
+        PyFtpdServer server(port, Till, RightPass);
+        QVERIFY(server.serves());
         ServiceHarness restarted(
             remote(QStringLiteral("Right-Pass")), port, [&kept](ServiceHarness &prepared) {
                 QProcess::execute("cp", {"-a", kept.filePath("outbox"), prepared.dir.path()});
@@ -144,8 +119,8 @@ private slots:
         signJob(harness, QStringLiteral("20"), First);
         QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
         QCOMPARE(startedFailing.count(), 1);
-        auto server = std::make_unique<FtpServer>(port);
-        QVERIFY(server->start());
+        auto server = std::make_unique<PyFtpdServer>(port, Till, RightPass);
+        QVERIFY(server->serves());
         harness.service->retrier().stop(); // no retry comes first
         signJob(harness, QStringLiteral("20"), Second);
         QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, WaitMs);
@@ -206,6 +181,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(retry->state(), QAbstractSocket::UnconnectedState, 2000);
         QCOMPARE(harness.service->outbox().count(), 1);
         QCOMPARE(harness.service->outbox().entries().value(0).attempts, 1);
+    }
+
+    // A capture nested in a running upload, with no upload of its own, is shut down: the
+    // upload it sits in is not its to end, and the one that started it ends it and keeps
+    // the signature.
+    void shutDownInACaptureNestedInAnUpload()
+    {
+        QTcpServer mute; // takes the upload's connection and never greets
+        QVERIFY(mute.listen(QHostAddress::LocalHost));
+        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), mute.serverPort());
+        QVERIFY(harness.connectHost());
+        HostClient second;
+        QVERIFY(harness.join(second));
+        VirtualPadModel &pad = *harness.pad;
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
+        bool nestedSent = false;
+        connect(&mute, &QTcpServer::newConnection, this, [&] {
+            if (std::exchange(nestedSent, true))
+                return;
+            const int reads = pad.readCount(QStringLiteral("SIGCOMP"));
+            pad.atRead(QStringLiteral("SIGCOMP"), reads + 2, [&pad] { pad.signSample(); });
+            second.send("TRANS=CH;UNIQU=31;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=N;");
+        });
+        bool shutDownAsked = false;
+        // The nested signature's new transaction: shut-down comes in its pause.
+        connect(harness.service.get(), &ScrivoraService::transactionChanged, this, [&] {
+            if (nestedSent && harness.service->record().transID.isEmpty() &&
+                !std::exchange(shutDownAsked, true))
+                QTimer::singleShot(0, harness.service.get(), &ScrivoraService::beginShutDown);
+        });
+        harness.host.send("TRANS=CH;UNIQU=31;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
+        QTRY_VERIFY_WITH_TIMEOUT(shutDownAsked, WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        QCOMPARE(harness.service->outbox().entries().value(0).lastError,
+                 QStringLiteral("interrupted by shut-down"));
     }
 };
 

@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
     auto model = std::make_shared<VirtualPadModel>();
     PadLinkServer server(model);
     ControlCommands commands(model, server);
-    QObject::connect(&server, &PadLinkServer::event, app.get(),
+    QObject::connect(&server, &PadLinkServer::padEvent, app.get(),
                      [](const QString &event) { printLine(stdout, event); });
     server.serve(*line);
     // A line that failed (a device pulled out) can serve nobody any more.

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <exception>
 #include <utility>
 
 using padlink::Frame;
@@ -118,14 +119,14 @@ QStringList PadLinkServer::execute(const QStringList &request)
             m_model->callStarts(QStringLiteral("openPort"));
             const qint16 status = m_model->openPort();
             if (status == 1)
-                emit event(QStringLiteral("open"));
+                emit padEvent(QStringLiteral("open"));
             return statusOnly(status);
         }
         if (verb == QLatin1String("CLOSE")) {
             arity(1);
             m_model->callStarts(QStringLiteral("closePort"));
             m_model->closePort();
-            emit event(QStringLiteral("close"));
+            emit padEvent(QStringLiteral("close"));
             return statusOnly(1);
         }
         if (verb == QLatin1String("FORM")) {
@@ -133,7 +134,7 @@ QStringList PadLinkServer::execute(const QStringList &request)
             m_model->callStarts(QStringLiteral("showForm"));
             const qint16 status = m_model->showForm(request[1]);
             if (status == 1)
-                emit event(QStringLiteral("form ") + eventText(request[1]));
+                emit padEvent(QStringLiteral("form ") + eventText(request[1]));
             return statusOnly(status);
         }
         if (verb == QLatin1String("RUN")) {
@@ -141,7 +142,7 @@ QStringList PadLinkServer::execute(const QStringList &request)
             m_model->callStarts(QStringLiteral("runScript"));
             const qint16 status = m_model->runScript(request[1], request[2]);
             if (status == 1)
-                emit event(QStringLiteral("script run ") + eventText(request[1]));
+                emit padEvent(QStringLiteral("script run ") + eventText(request[1]));
             return statusOnly(status);
         }
         if (verb == QLatin1String("LOAD")) {
@@ -159,7 +160,8 @@ QStringList PadLinkServer::execute(const QStringList &request)
         throw BadRequest();
     } catch (const BadRequest &) {
         return {QLatin1String(padlink::FailureWord), QStringLiteral("bad request")};
-    } catch (const PadError &error) {
+    } catch (const std::exception &error) {
+        // Whatever the pad's model cannot do is that call's failure, never the emulator's end.
         return {QLatin1String(padlink::FailureWord), QString::fromStdString(error.what())};
     }
 }
@@ -191,14 +193,15 @@ QStringList PadLinkServer::loadScript(const QStringList &request)
     file.close();
     const qint16 status = m_model->loadScript(name, stored);
     if (status == 1)
-        emit event(QStringLiteral("script loaded %1 %2").arg(eventText(name), eventText(hostPath)));
+        emit padEvent(
+            QStringLiteral("script loaded %1 %2").arg(eventText(name), eventText(hostPath)));
     return statusOnly(status);
 }
 
 QStringList PadLinkServer::getVar(const QString &name)
 {
     m_model->callStarts(QStringLiteral("getVar"));
-    emit event(QStringLiteral("getvar ") + eventText(name));
+    emit padEvent(QStringLiteral("getvar ") + eventText(name));
     QString value;
     const qint16 status = m_model->getVar(name, value);
     return {QString::number(status), value};
@@ -214,7 +217,7 @@ QStringList PadLinkServer::setVar(const QStringList &request)
     m_model->callStarts(QStringLiteral("setVar"));
     const qint16 status = m_model->setVar(request[1], *bytes, qint16(count));
     if (status == 1)
-        emit event(QStringLiteral("setvar %1 %2")
-                       .arg(eventText(request[1]), eventText(writtenText(*bytes))));
+        emit padEvent(QStringLiteral("setvar %1 %2")
+                          .arg(eventText(request[1]), eventText(writtenText(*bytes))));
     return statusOnly(status);
 }

@@ -34,11 +34,10 @@ public:
     void serve(PadLine &line);
 
     void setPlugged(bool plugged);
-    bool isPlugged() const { return m_plugged; }
 
 signals:
     /// One line of the control interface's event stream, e.g. "form padStart".
-    void event(const QString &line);
+    void padEvent(const QString &line);
 
 private:
     QStringList execute(const QStringList &request);
