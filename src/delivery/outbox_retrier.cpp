@@ -77,6 +77,9 @@ void OutboxRetrier::uploadFinished(bool landed, const QString &reason)
         return;
     const QString name = std::exchange(m_running, QString());
     m_outbox.attemptEnded(name, landed, reason);
+    // The server takes uploads again: what waits for it need not wait for its turn.
+    if (landed && m_outbox.count() > 0)
+        m_outbox.makeAllDue();
     // Several may be due, e.g. all of them after a restart: the next goes right away.
     checkLater();
 }

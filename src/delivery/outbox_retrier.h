@@ -27,7 +27,8 @@ public:
     void setCheckInterval(std::chrono::milliseconds interval);
     /// Starts retrying; an entry already due goes at once.
     void start();
-    /// Makes every waiting entry due and retries them one after another from now.
+    /// Makes every waiting entry due and retries them one after another from now. A retry
+    /// that lands does the same for the rest: the server is back.
     void retryNow();
     /// Stops at once, giving a running upload up; what has not landed stays in the outbox.
     void stop();

@@ -372,6 +372,27 @@ private slots:
         QCOMPARE(h.outbox.count(), 0);
     }
 
+    // A retry that lands shows the server is back: the rest go at once, not at their turn.
+    void aLandingRetrySendsTheRestAtOnce()
+    {
+        Harness h;
+        QVERIFY(h.outbox.add(u"17"_s, h.signature("a", u"17.PCX"_s), Remote, u"x"_s));
+        h.clock.time = h.clock.time.addSecs(20);
+        QVERIFY(h.outbox.add(u"18"_s, h.signature("b", u"18.PCX"_s), Remote, u"x"_s));
+        h.retrier.start();
+        h.clock.time = h.clock.time.addSecs(10); // 17's first retry is due, 18's not yet
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.running; }));
+        h.uploader.finish(false, u"timed out"_s);
+        h.settle();
+        QCOMPARE(h.uploader.started, QList<QByteArray>{"a"}); // a failure changes no turn
+
+        h.clock.time = h.clock.time.addSecs(20); // 18 is due
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.running; }));
+        h.uploader.finish(true);
+        QVERIFY(QTest::qWaitFor([&] { return h.uploader.started.size() == 3; }));
+        QCOMPARE(h.uploader.started.last(), QByteArray("a"));
+    }
+
     // Landing while the older copy's retry runs, the newer is sent again after it, since
     // the older may overwrite it on the server; landing after that retry, it is not.
     void aNewerLandsAroundTheOldersRetry_data()

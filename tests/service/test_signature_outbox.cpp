@@ -136,6 +136,23 @@ private slots:
         QCOMPARE(startedFailing.last().value(0).toString(), QStringLiteral("21"));
     }
 
+    // A signature that lands shows the server is back: the waiting copy follows at once,
+    // well before its first retry was due.
+    void aLandedUploadSendsTheWaitingCopies()
+    {
+        const quint16 port = freePort();
+        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+        QVERIFY(harness.connectHost());
+        signJob(harness, QStringLiteral("26"), First);
+        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        PyFtpdServer server(port, Till, RightPass);
+        QVERIFY(server.serves());
+        signJob(harness, QStringLiteral("27"), Second);
+        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, 10000);
+        QCOMPARE(server.stored(QStringLiteral("26.pcx")), renderSignaturePcx(First));
+        QCOMPARE(server.stored(QStringLiteral("27.pcx")), renderSignaturePcx(Second));
+    }
+
     // A retry never comes between a host and its answer: it waits while a capture does.
     void retryWaitsForTheCapture()
     {
