@@ -18,9 +18,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -67,6 +69,24 @@ const CurlLibrary *initCurlOnce(QString *error)
     if (curl)
         runningWorkers();
     return curl;
+}
+
+/**
+ * The local and the remote name of a put, from what follows "put ". A local name never
+ * holds a "/", so an absolute remote name starts at the first blank before a "/": both
+ * names may then hold blanks, as the signature of a job id with a blank has. Otherwise the
+ * two names are the two words.
+ */
+std::optional<std::pair<QString, QString>> putNames(const QString &arguments)
+{
+    const qsizetype remoteStart = arguments.indexOf(QLatin1String(" /"));
+    if (remoteStart > 0 && !arguments.left(remoteStart).trimmed().isEmpty())
+        return std::pair{arguments.left(remoteStart), arguments.mid(remoteStart + 1)};
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList words = arguments.split(blanks, Qt::SkipEmptyParts);
+    if (words.size() != 2)
+        return std::nullopt;
+    return std::pair{words.at(0), words.at(1)};
 }
 
 /// The directory a put of @p remoteName goes to, as the operator would name it.
@@ -354,12 +374,15 @@ void FtpClient::execute(const QString &operation)
 {
     if (stillExecuting())
         throw FtpError("still executing the last operation");
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QStringList words = operation.split(blanks, Qt::SkipEmptyParts);
-    const QString verb = words.value(0).toLower();
-    if (verb == QLatin1String("put") && words.size() == 3)
-        startPut(words.at(1), words.at(2));
-    else if (verb == QLatin1String("quit") && words.size() == 1)
+    static const QRegularExpression putVerb(QStringLiteral("^\\s*put\\s(.*)$"),
+                                            QRegularExpression::CaseInsensitiveOption |
+                                                QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch putMatch = putVerb.match(operation);
+    const std::optional<std::pair<QString, QString>> put =
+        putMatch.hasMatch() ? putNames(putMatch.captured(1)) : std::nullopt;
+    if (put)
+        startPut(put->first, put->second);
+    else if (operation.trimmed().compare(QLatin1String("quit"), Qt::CaseInsensitive) == 0)
         finishAt(true, {}); // a put's connection is closed with QUIT as soon as it ends
     else
         throw FtpError("operation not supported: \"" + operation.toStdString() + "\"");

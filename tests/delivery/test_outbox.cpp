@@ -535,6 +535,40 @@ private slots:
         QCOMPARE(fileBytes(stored), text.isEmpty() ? QByteArray("signature") : QByteArray());
     }
 
+    // The put names its local file without a folder and the remote one absolutely, so a
+    // job id with blanks still names both files whole.
+    void putNamesMayHoldBlanks_data()
+    {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("plain") << u"17.PCX"_s << u"put 17.PCX /vm/miame/dsk37/170170/17.pcx"_s
+                               << u"17.pcx"_s;
+        QTest::newRow("a blank") << u"Till 3.PCX"_s
+                                 << u"put Till 3.PCX /vm/miame/dsk37/170170/till 3.pcx"_s
+                                 << u"till 3.pcx"_s;
+        QTest::newRow("leading blank")
+            << u" 17.PCX"_s << u"put  17.PCX /vm/miame/dsk37/170170/ 17.pcx"_s << u" 17.pcx"_s;
+        QTest::newRow("relative remote")
+            << u"17.PCX"_s << u"PUT 17.PCX  17.pcx"_s << u"../../../../17.pcx"_s;
+    }
+    void putNamesMayHoldBlanks()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, operation);
+        QFETCH(QString, stored);
+        QVERIFY2(m_ftp.serves(), "pyftpdlib does not greet");
+        const QString storedPath = m_ftp.ticketFolder() + stored;
+        QFile::remove(storedPath);
+        Upload upload(u"127.0.0.1"_s, Password, m_ftp.port(), {5000, 5, 2, 10});
+        writeFile(upload.dir.filePath(local), "blank signature");
+        upload.client.execute(operation);
+        QVERIFY(upload.finished.wait(15000));
+        upload.client.execute(u"QUIT"_s);
+        QCOMPARE(upload.client.outcome().text, QString());
+        QCOMPARE(fileBytes(storedPath), QByteArray("blank signature"));
+    }
+
     // Servers confirm a stored file with 226 or with 250: either is a landed upload.
     void confirmations_data()
     {
