@@ -2,6 +2,8 @@
 
 #include "settings/ini_reader.h"
 
+#include <QFile>
+
 QString trueFalseWord(bool value)
 {
     return value ? QStringLiteral("True") : QStringLiteral("False");
@@ -43,7 +45,9 @@ Settings readSettings(const QString &iniFile)
     const QString driver =
         readText(iniFile, "pad", "Driver", QStringLiteral("virtual")).trimmed().toLower();
     settings.padDriver = driver.isEmpty() ? QStringLiteral("virtual") : driver;
-    settings.padDevice = readText(iniFile, "pad", "Device", QString()).trimmed();
+    // A path is the file's bytes: the system reads them as UTF-8, not as 8-bit characters.
+    settings.padDevice =
+        QFile::decodeName(readText(iniFile, "pad", "Device", QString()).trimmed().toLatin1());
     return settings;
 }
 

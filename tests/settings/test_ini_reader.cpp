@@ -83,6 +83,13 @@ void TestIniReader::padChoice_data()
     QTest::newRow("serial, any case") << "Driver= Serial \nDevice= /dev/ttyS1 \n"
                                       << "serial"
                                       << "/dev/ttyS1";
+    // The file holds the path's bytes; an editor saves "ü" as the two bytes of UTF-8.
+    QTest::newRow("device path beyond ASCII")
+        << QString::fromLatin1("Driver=serial\nDevice=/dev/pads/Kasse S\xC3\xBC"
+                               "d\n")
+        << "serial"
+        << QString::fromUtf8("/dev/pads/Kasse S\xC3\xBC"
+                             "d");
     QTest::newRow("unknown kept for the operator") << "Driver=Pigeon\n"
                                                    << "pigeon"
                                                    << "";
