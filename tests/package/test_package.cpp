@@ -231,17 +231,21 @@ private slots:
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("settingsBefore"); // empty: no vantrel.ini yet
         QTest::addColumn<QString>("filesAfter");
-        QTest::addColumn<QString>("settingsAfter"); // "sample": a copy of the sample
+        QTest::addColumn<QString>("settingsAfter");  // "sample": a copy of the sample
+        QTest::addColumn<QString>("settingsRights"); // octal mode and group; "-": none
         const QString ours = QStringLiteral("[Local]\nLocalPort=6000\n");
         const QString all = QStringLiteral("17.PCX vantrel.ini vantrel.ini.sample");
         const auto row = [](const char *name, const char *script, const char *argument,
-                            const QString &before, const QString &files, const QString &after) {
-            QTest::newRow(name) << QString(script) << QString(argument) << before << files << after;
+                            const QString &before, const QString &files, const QString &after,
+                            const char *rights) {
+            QTest::newRow(name) << QString(script) << QString(argument) << before << files << after
+                                << QString(rights);
         };
-        row("install", "postinst", "configure", {}, all, "sample");
-        row("upgrade", "postinst", "configure", ours, all, ours);
-        row("remove", "postrm", "remove", ours, all, ours);
-        row("purge", "postrm", "purge", ours, "-", {});
+        // Made by the package: it may hold a password, so the till's group alone reads it.
+        row("install", "postinst", "configure", {}, all, "sample", "640 scrivora");
+        row("upgrade", "postinst", "configure", ours, all, ours, "644 root");
+        row("remove", "postrm", "remove", ours, all, ours, "644 root");
+        row("purge", "postrm", "purge", ours, "-", {}, "-");
     }
     void maintainerScriptsKeepSettings()
     {
@@ -250,6 +254,7 @@ private slots:
         QFETCH(QString, settingsBefore);
         QFETCH(QString, filesAfter);
         QFETCH(QString, settingsAfter);
+        QFETCH(QString, settingsRights);
         if (getuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty())
             QSKIP("needs root and unshare for a private /opt");
         const QString stubs = m_scratch.filePath("stubs");
@@ -262,17 +267,21 @@ private slots:
         }
         const QString sandbox = QStringLiteral(
             "set -e; mount -t tmpfs scrivora-test /opt; mountpoint -q /opt; mkdir /opt/scrivora;"
+            "grep -q ^scrivora: /etc/group || { cp /etc/group /opt/group;"
+            " echo scrivora:x:64999: >>/opt/group; mount --bind /opt/group /etc/group; };"
             "cp \"$1\"/opt/scrivora/vantrel.ini.sample /opt/scrivora; touch /opt/scrivora/17.PCX;"
             "if [ -n \"$3\" ]; then printf %s \"$3\" >/opt/scrivora/vantrel.ini; fi;"
             "PATH=\"$4:$PATH\" \"$2\" \"$5\";"
-            "echo $(ls /opt/scrivora 2>/dev/null || echo -); cat /opt/scrivora/vantrel.ini "
-            "2>/dev/null || true");
+            "echo $(ls /opt/scrivora 2>/dev/null || echo -);"
+            "stat -c '%a %G' /opt/scrivora/vantrel.ini 2>/dev/null || echo -;"
+            "cat /opt/scrivora/vantrel.ini 2>/dev/null || true");
         const Run scripts =
             run("unshare", {"--mount", "--propagation", "private", "sh", "-c", sandbox, "sh",
                             m_root, m_control + '/' + script, settingsBefore, stubs, argument});
         const QString sample = readAll(m_root + "/opt/scrivora/vantrel.ini.sample");
         QCOMPARE(scripts.output.section('\n', 0, 0), filesAfter);
-        QCOMPARE(scripts.output.section('\n', 1),
+        QCOMPARE(scripts.output.section('\n', 1, 1), settingsRights);
+        QCOMPARE(scripts.output.section('\n', 2),
                  settingsAfter == "sample" ? sample : settingsAfter);
     }
     // dpkg keeps an administrator's changes only to conffiles, and every file in /etc is one.
