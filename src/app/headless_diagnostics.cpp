@@ -14,17 +14,31 @@ void dropChatter(QtMsgType type, const QMessageLogContext &context, const QStrin
     qtDefaultHandler(type, context, message);
 }
 
+/// The platform from the environment or Qt's -platform option, known before the application
+/// object exists; empty when neither names one.
+QByteArray chosenPlatform(int argc, char *argv[])
+{
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
+            platform = argv[i + 1];
+    }
+    return platform;
+}
+
 } // namespace
+
+void runOffscreenWithoutDisplay(int argc, char *argv[])
+{
+    if (chosenPlatform(argc, argv).isEmpty() && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
 
 void installHeadlessDiagnosticsFilter(int argc, char *argv[])
 {
-    // The platform is known from the environment or Qt's -platform option before the
-    // application object exists, and Qt may already warn while it starts up.
-    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (qstrcmp(argv[i], "-platform") == 0)
-            platform = argv[i + 1];
-    }
+    // Qt may already warn while it starts up.
+    const QByteArray platform = chosenPlatform(argc, argv);
     if (!platform.startsWith("offscreen") && !platform.startsWith("minimal"))
         return;
     qtDefaultHandler = qInstallMessageHandler(dropChatter);

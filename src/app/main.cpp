@@ -41,6 +41,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(SCRIVORA_VERSION));
     if (const std::optional<int> exitStatus = handleCommandLine(argc, argv))
         return *exitStatus;
+    runOffscreenWithoutDisplay(argc, argv);
     installHeadlessDiagnosticsFilter(argc, argv);
     // Qt's own event dispatcher costs a host exchange less than GLib's main loop does, and
     // the program needs nothing of GLib's; an explicit choice in the environment still wins.

@@ -398,6 +398,22 @@ private slots:
         QVERIFY(endsCleanlyOnSigterm(process));
     }
 
+    // Started by a service manager or over ssh, without a display and without a platform
+    // named, the program serves offscreen instead of ending at Qt's start.
+    void servesWithoutADisplay()
+    {
+        const CopiedProgram copy;
+        QVERIFY(copy.copied);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            environment.remove(QString::fromLatin1(name));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        QVERIFY(startReady(process, copy));
+        QVERIFY(answersAHost(copy.port));
+        QVERIFY(endsCleanlyOnSigterm(process));
+    }
+
     // Started with hang-ups ignored (nohup), the program keeps serving after one.
     void ignoredHangUpStaysIgnored()
     {
