@@ -154,6 +154,15 @@ void Outbox::makeAllDue()
     emit changed();
 }
 
+void Outbox::makeDue(const QString &name)
+{
+    const auto it = m_entries.find(name);
+    if (it == m_entries.end())
+        return;
+    it->nextDue = now();
+    emit changed();
+}
+
 void Outbox::attemptStarted(const QString &name)
 {
     m_inFlight = name;

@@ -83,6 +83,8 @@ public:
     std::optional<OutboxEntry> due() const;
     /// Makes every waiting entry due now (Retry now); the records keep their schedule.
     void makeAllDue();
+    /// Makes the waiting entry @p name due now, like makeAllDue() for one entry.
+    void makeDue(const QString &name);
 
     /// A retry of the entry @p name starts (the retrier's side; at most one at a time).
     void attemptStarted(const QString &name);

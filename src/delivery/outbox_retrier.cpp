@@ -77,9 +77,27 @@ void OutboxRetrier::uploadFinished(bool landed, const QString &reason)
         return;
     const QString name = std::exchange(m_running, QString());
     m_outbox.attemptEnded(name, landed, reason);
-    // The server takes uploads again: what waits for it need not wait for its turn.
-    if (landed && m_outbox.count() > 0)
-        m_outbox.makeAllDue();
+    if (landed)
+        serverIsBack();
     // Several may be due, e.g. all of them after a restart: the next goes right away.
     checkLater();
+}
+
+void OutboxRetrier::serverIsBack()
+{
+    bool hurried = false;
+    const QList<OutboxEntry> waiting = m_outbox.entries();
+    QSet<QString> stillWaiting;
+    for (const OutboxEntry &entry : waiting)
+        stillWaiting.insert(entry.name);
+    m_hurried.intersect(stillWaiting); // those gone need no memory
+    for (const OutboxEntry &entry : waiting) {
+        if (entry.name == m_running || m_hurried.contains(entry.name))
+            continue;
+        m_hurried.insert(entry.name);
+        m_outbox.makeDue(entry.name);
+        hurried = true;
+    }
+    if (hurried)
+        checkLater();
 }

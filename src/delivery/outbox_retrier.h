@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -27,9 +28,14 @@ public:
     void setCheckInterval(std::chrono::milliseconds interval);
     /// Starts retrying; an entry already due goes at once.
     void start();
-    /// Makes every waiting entry due and retries them one after another from now. A retry
-    /// that lands does the same for the rest: the server is back.
+    /// Makes every waiting entry due and retries them one after another from now.
     void retryNow();
+    /**
+     * An upload has just landed, so the server takes uploads again: each waiting copy goes
+     * now instead of at its turn, once. A copy that fails again after this early turn fails
+     * for reasons of its own and keeps its schedule. A retry that lands does the same.
+     */
+    void serverIsBack();
     /// Stops at once, giving a running upload up; what has not landed stays in the outbox.
     void stop();
     /// No retry starts while @p busy says so (a capture waits); it is asked at each check.
@@ -45,7 +51,8 @@ private:
     Outbox &m_outbox;
     OutboxUploader &m_uploader;
     QTimer m_timer;
-    QString m_running; ///< the entry being uploaded, empty if none
+    QString m_running;       ///< the entry being uploaded, empty if none
+    QSet<QString> m_hurried; ///< entries given their early turn after a landing already
     bool m_started = false;
     std::function<bool()> m_holdWhile;
 };

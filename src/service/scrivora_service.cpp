@@ -88,9 +88,7 @@ void ScrivoraService::uploadReported(const UploadReport &report)
 {
     if (report.landed) {
         m_outbox->landed(report.transID, report.localFile);
-        // The server is back: what the outbox holds goes now, not at its next turn.
-        if (m_outbox->count() > 0)
-            m_retrier->retryNow();
+        m_retrier->serverIsBack();
     } else {
         m_outbox->add(report.transID, report.localFile, report.remoteName, report.error);
         if (m_lastUploadLanded)
