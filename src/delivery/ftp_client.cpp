@@ -72,21 +72,24 @@ const CurlLibrary *initCurlOnce(QString *error)
 }
 
 /**
- * The local and the remote name of a put, from what follows "put ". A local name never
- * holds a "/", so an absolute remote name starts at the first blank before a "/": both
- * names may then hold blanks, as the signature of a job id with a blank has. Otherwise the
- * two names are the two words.
+ * The local and the remote name of a put, from what follows "put ": two words, whatever
+ * blanks stand around them. More words are names with blanks, as the signature of a job id
+ * with a blank has: a local name never holds a "/", so the remote name, which must then be
+ * absolute, starts right after the first blank before a "/".
  */
 std::optional<std::pair<QString, QString>> putNames(const QString &arguments)
 {
-    const qsizetype remoteStart = arguments.indexOf(QLatin1String(" /"));
-    if (remoteStart > 0 && !arguments.left(remoteStart).trimmed().isEmpty())
-        return std::pair{arguments.left(remoteStart), arguments.mid(remoteStart + 1)};
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const QStringList words = arguments.split(blanks, Qt::SkipEmptyParts);
-    if (words.size() != 2)
+    if (words.size() == 2)
+        return std::pair{words.at(0), words.at(1)};
+    const qsizetype remoteStart = arguments.indexOf(QLatin1String(" /"));
+    if (words.size() < 2 || remoteStart < 0)
         return std::nullopt;
-    return std::pair{words.at(0), words.at(1)};
+    const QString local = arguments.left(remoteStart);
+    if (local.trimmed().isEmpty() || local.contains(QLatin1Char('/')))
+        return std::nullopt;
+    return std::pair{local, arguments.mid(remoteStart + 1)};
 }
 
 /// The directory a put of @p remoteName goes to, as the operator would name it.

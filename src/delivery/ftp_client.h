@@ -90,7 +90,8 @@ public:
     /**
      * Starts @p operation and returns at once: "put LOCAL REMOTE" copies the local file to
      * the remote path (the remote directory must exist); "QUIT" ends what is left of the
-     * connection. Verbs are matched regardless of letter case.
+     * connection. Verbs are matched regardless of letter case. Names with blanks need an
+     * absolute REMOTE: LOCAL, which holds no "/", is then all up to the first " /".
      * @throws FtpError for any other text, or while an operation still runs.
      */
     void execute(const QString &operation);

@@ -27,7 +27,7 @@ void FtpOutboxUploader::start(const QString &localFile, const QString &remoteNam
     m_client->setUserName(remote.user);
     m_client->setPassword(remote.password);
     m_client->setTimeouts(m_timeouts);
-    // The put's words are split at blanks: only the folder may hold any.
+    // The put names the local file without its folder, which may hold a " /".
     m_client->setLocalDirectory(local.absolutePath());
     if (runCatchAll([&] { m_client->execute(u"put %1 %2"_s.arg(local.fileName(), remoteName)); }))
         finishLater(u"transfer failed"_s);

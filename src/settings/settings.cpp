@@ -2,7 +2,7 @@
 
 #include "settings/ini_reader.h"
 
-#include <QFile>
+#include <QStringDecoder>
 
 QString trueFalseWord(bool value)
 {
@@ -30,6 +30,16 @@ bool readFlag(const QString &iniFile, const char *key, bool &unreadable)
     return value;
 }
 
+/// A path written in the 8-bit settings file: its bytes are the path's, which the system reads
+/// as UTF-8. Bytes that are no UTF-8 (a file saved as Latin-1) keep their 8-bit reading.
+QString pathFromSettings(const QString &text)
+{
+    const QByteArray bytes = text.toLatin1();
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(bytes);
+    return utf8.hasError() ? text : decoded;
+}
+
 } // namespace
 
 Settings readSettings(const QString &iniFile)
@@ -45,9 +55,7 @@ Settings readSettings(const QString &iniFile)
     const QString driver =
         readText(iniFile, "pad", "Driver", QStringLiteral("virtual")).trimmed().toLower();
     settings.padDriver = driver.isEmpty() ? QStringLiteral("virtual") : driver;
-    // A path is the file's bytes: the system reads them as UTF-8, not as 8-bit characters.
-    settings.padDevice =
-        QFile::decodeName(readText(iniFile, "pad", "Device", QString()).trimmed().toLatin1());
+    settings.padDevice = pathFromSettings(readText(iniFile, "pad", "Device", QString()).trimmed());
     return settings;
 }
 

@@ -558,6 +558,8 @@ private slots:
             << u" 17.PCX"_s << u"put  17.PCX /vm/miame/dsk37/170170/ 17.pcx"_s << u" 17.pcx"_s;
         QTest::newRow("relative remote")
             << u"17.PCX"_s << u"PUT 17.PCX  17.pcx"_s << u"../../../../17.pcx"_s;
+        QTest::newRow("blanks around two words")
+            << u"17.PCX"_s << u"put 17.PCX \t /vm/miame/dsk37/170170/17.pcx\n"_s << u"17.pcx"_s;
     }
     void putNamesMayHoldBlanks()
     {

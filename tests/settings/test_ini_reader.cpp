@@ -90,6 +90,12 @@ void TestIniReader::padChoice_data()
         << "serial"
         << QString::fromUtf8("/dev/pads/Kasse S\xC3\xBC"
                              "d");
+    QTest::newRow("device path in a Latin-1 file")
+        << QString::fromLatin1("Driver=serial\nDevice=/dev/pads/Kasse S\xFC"
+                               "d\n")
+        << "serial"
+        << QString::fromUtf8("/dev/pads/Kasse S\xC3\xBC"
+                             "d");
     QTest::newRow("unknown kept for the operator") << "Driver=Pigeon\n"
                                                    << "pigeon"
                                                    << "";
