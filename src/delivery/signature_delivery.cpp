@@ -113,6 +113,8 @@ void SignatureDelivery::scrivora_signature_ftp(
     if (!failure)
         return;
     log.setStatusMsg(QStringLiteral("Error in FTP of signature file"));
+    if (upload && !transferring && inet.stillExecuting()) // the client was busy further out
+        upload->error = QStringLiteral("another upload was running");
     if (failure->kind == FailureKind::ShutDown && transferring && inet.stillExecuting()) {
         // Shut-down does not wait for the server: the transfer ends here, unanswered.
         inet.abort();

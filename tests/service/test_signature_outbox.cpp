@@ -200,6 +200,31 @@ private slots:
         QCOMPARE(harness.service->outbox().entries().value(0).attempts, 1);
     }
 
+    // A signature nested in a running upload, asking for an upload of its own, finds the
+    // client busy: that is its upload's failure, and the copy waits, saying why.
+    void uploadNestedInAnUpload()
+    {
+        QTcpServer mute; // takes the outer upload's connection and never greets
+        QVERIFY(mute.listen(QHostAddress::LocalHost));
+        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), mute.serverPort());
+        QVERIFY(harness.connectHost());
+        HostClient second;
+        QVERIFY(harness.join(second));
+        VirtualPadModel &pad = *harness.pad;
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
+        connect(&mute, &QTcpServer::newConnection, this, [&] {
+            const int reads = pad.readCount(QStringLiteral("SIGCOMP"));
+            pad.atRead(QStringLiteral("SIGCOMP"), reads + 2, [&pad] { pad.signSample(); });
+            second.send("TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
+        });
+        harness.host.send("TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            harness.statusLines.contains(QStringLiteral(
+                "Outbox: job 33 not uploaded (another upload was running), kept for retry")),
+            WaitMs);
+        harness.service->beginShutDown();
+    }
+
     // A capture nested in a running upload, with no upload of its own, is shut down: the
     // upload it sits in is not its to end, and the one that started it ends it and keeps
     // the signature.

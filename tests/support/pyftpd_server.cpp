@@ -35,7 +35,9 @@ bool PyFtpdServer::serves()
 {
     if (m_process.state() == QProcess::NotRunning) {
         QDir().mkpath(ticketFolder());
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Its own folder first on the module path, not whatever the test runs in.
+        m_process.setWorkingDirectory(m_home.path());
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // A test that dies must not leave the server holding the test's output open.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.start(QStringLiteral("/usr/bin/python3"),
