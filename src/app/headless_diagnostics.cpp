@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <optional>
+
 namespace {
 
 QtMessageHandler qtDefaultHandler = nullptr;
@@ -15,13 +17,15 @@ void dropChatter(QtMsgType type, const QMessageLogContext &context, const QStrin
 }
 
 /// The platform from the environment or Qt's -platform option, known before the application
-/// object exists; empty when neither names one.
-QByteArray chosenPlatform(int argc, char *argv[])
+/// object exists; none when neither names one. An option given empty still counts: Qt obeys it.
+std::optional<QByteArray> chosenPlatform(int argc, char *argv[])
 {
-    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    std::optional<QByteArray> platform;
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        platform = qgetenv("QT_QPA_PLATFORM");
     for (int i = 1; i + 1 < argc; ++i) {
         if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
-            platform = argv[i + 1];
+            platform = QByteArray(argv[i + 1]);
     }
     return platform;
 }
@@ -30,7 +34,7 @@ QByteArray chosenPlatform(int argc, char *argv[])
 
 void runOffscreenWithoutDisplay(int argc, char *argv[])
 {
-    if (chosenPlatform(argc, argv).isEmpty() && qEnvironmentVariableIsEmpty("DISPLAY") &&
+    if (!chosenPlatform(argc, argv) && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
@@ -38,7 +42,7 @@ void runOffscreenWithoutDisplay(int argc, char *argv[])
 void installHeadlessDiagnosticsFilter(int argc, char *argv[])
 {
     // Qt may already warn while it starts up.
-    const QByteArray platform = chosenPlatform(argc, argv);
+    const QByteArray platform = chosenPlatform(argc, argv).value_or(QByteArray());
     if (!platform.startsWith("offscreen") && !platform.startsWith("minimal"))
         return;
     qtDefaultHandler = qInstallMessageHandler(dropChatter);

@@ -31,7 +31,8 @@ bool readFlag(const QString &iniFile, const char *key, bool &unreadable)
 }
 
 /// A path written in the 8-bit settings file: its bytes are the path's, which the system reads
-/// as UTF-8. Bytes that are no UTF-8 (a file saved as Latin-1) keep their 8-bit reading.
+/// as UTF-8. Bytes that are no UTF-8 (a file saved as Latin-1) keep their 8-bit reading, so
+/// the path names the same letters in UTF-8.
 QString pathFromSettings(const QString &text)
 {
     const QByteArray bytes = text.toLatin1();
@@ -55,7 +56,9 @@ Settings readSettings(const QString &iniFile)
     const QString driver =
         readText(iniFile, "pad", "Driver", QStringLiteral("virtual")).trimmed().toLower();
     settings.padDriver = driver.isEmpty() ? QStringLiteral("virtual") : driver;
-    settings.padDevice = pathFromSettings(readText(iniFile, "pad", "Device", QString()).trimmed());
+    // The reader already took the blanks and tabs around the value; a wider trim would cut
+    // bytes of a UTF-8 letter (0xA0 and 0x85 read as 8-bit spaces).
+    settings.padDevice = pathFromSettings(readText(iniFile, "pad", "Device", QString()));
     return settings;
 }
 

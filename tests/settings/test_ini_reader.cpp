@@ -90,6 +90,10 @@ void TestIniReader::padChoice_data()
         << "serial"
         << QString::fromUtf8("/dev/pads/Kasse S\xC3\xBC"
                              "d");
+    // 0xA0 is a no-break space read as 8-bit text, and the second byte of UTF-8 "à".
+    QTest::newRow("device path ending in a UTF-8 letter")
+        << QString::fromLatin1("Driver=serial\nDevice=/dev/pads/pad\xC3\xA0 \t\n") << "serial"
+        << QString::fromUtf8("/dev/pads/pad\xC3\xA0");
     QTest::newRow("device path in a Latin-1 file")
         << QString::fromLatin1("Driver=serial\nDevice=/dev/pads/Kasse S\xFC"
                                "d\n")
