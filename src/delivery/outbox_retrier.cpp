@@ -85,19 +85,18 @@ void OutboxRetrier::uploadFinished(bool landed, const QString &reason)
 
 void OutboxRetrier::serverIsBack()
 {
-    bool hurried = false;
-    const QList<OutboxEntry> waiting = m_outbox.entries();
-    QSet<QString> stillWaiting;
-    for (const OutboxEntry &entry : waiting)
-        stillWaiting.insert(entry.name);
-    m_hurried.intersect(stillWaiting); // those gone need no memory
-    for (const OutboxEntry &entry : waiting) {
-        if (entry.name == m_running || m_hurried.contains(entry.name))
+    // Only entries still waiting are remembered: those gone need no memory.
+    QSet<QString> hurried;
+    for (const OutboxEntry &entry : m_outbox.entries()) {
+        if (m_hurried.contains(entry.name)) {
+            hurried.insert(entry.name);
             continue;
-        m_hurried.insert(entry.name);
+        }
+        if (entry.name == m_running)
+            continue; // its attempt runs already: no early turn to give
+        hurried.insert(entry.name);
         m_outbox.makeDue(entry.name);
-        hurried = true;
     }
-    if (hurried)
-        checkLater();
+    m_hurried = std::move(hurried);
+    checkLater();
 }

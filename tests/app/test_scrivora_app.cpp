@@ -74,6 +74,15 @@ bool startReady(QProcess &process, const CopiedProgram &copy,
     return QTest::qWaitFor([&process] { return process.canReadLine(); }, 10000);
 }
 
+/// Starts @p copy in @p process with standard error on the pipe end @p writeEnd, which is
+/// closed here once the child has it; true once the program's ready line has come.
+bool startReadyWithStandardErrorOn(QProcess &process, const CopiedProgram &copy, int writeEnd)
+{
+    const bool ready = startReady(process, copy, [writeEnd] { ::dup2(writeEnd, STDERR_FILENO); });
+    ::close(writeEnd);
+    return ready;
+}
+
 /// True when a host connecting to @p port gets NoJobReply to NoJobRequest.
 bool answersAHost(quint16 port)
 {
@@ -437,10 +446,7 @@ private slots:
         QVERIFY(::pipe2(readerGone, O_CLOEXEC) == 0);
         ::close(readerGone[0]);
         QProcess process;
-        const bool ready =
-            startReady(process, copy, [&readerGone] { ::dup2(readerGone[1], STDERR_FILENO); });
-        ::close(readerGone[1]);
-        QVERIFY(ready);
+        QVERIFY(startReadyWithStandardErrorOn(process, copy, readerGone[1]));
         QVERIFY(answersAHost(copy.port));
         QVERIFY(endsCleanlyOnSigterm(process));
     }
@@ -455,10 +461,7 @@ private slots:
         int unread[2];
         QVERIFY(::pipe2(unread, O_CLOEXEC) == 0);
         QProcess process;
-        const bool ready =
-            startReady(process, copy, [&unread] { ::dup2(unread[1], STDERR_FILENO); });
-        ::close(unread[1]);
-        QVERIFY(ready);
+        QVERIFY(startReadyWithStandardErrorOn(process, copy, unread[1]));
 
         // Each exchange logs over 8 KiB: together far beyond what the pipe holds.
         constexpr int Requests = 60;

@@ -29,8 +29,10 @@ QString remote(const QString &password)
                                     .arg(password));
 }
 
-/// Signs job @p jobId on the harness's pad with @p strokes and waits for the whole delivery.
-void signJob(ServiceHarness &harness, const QString &jobId, const SignatureStrokes &strokes)
+/// Signs job @p jobId on the harness's pad with @p strokes, waits for the whole delivery, and
+/// then, @p withinMs at most, for the outbox to hold @p waitingAfter copies.
+void signJob(ServiceHarness &harness, const QString &jobId, const SignatureStrokes &strokes,
+             int waitingAfter, int withinMs = WaitMs)
 {
     VirtualPadModel &pad = *harness.pad;
     const int reads = pad.readCount(QStringLiteral("SIGCOMP"));
@@ -40,10 +42,47 @@ void signJob(ServiceHarness &harness, const QString &jobId, const SignatureStrok
                           .toLatin1());
     QVERIFY(harness.host.receive(20, WaitMs).startsWith("<SIGNATURE>OK</SIGNATURE>"));
     QTRY_COMPARE_WITH_TIMEOUT(pad.currentForm(), QStringLiteral("padWelcome"), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), waitingAfter, withinMs);
 }
 
 const SignatureStrokes First = {{{10, 10}, {100, 40}}};
 const SignatureStrokes Second = {{{20, 120}, {300, 20}, {310, 150}}};
+
+/**
+ * A host's signature whose upload stalls at a server that never greets, and a second host
+ * whose @p nestedRequest arrives once that upload has connected: it is handled inside the
+ * upload's wait, and the pad signs for it as well.
+ */
+struct SignatureNestedInAStalledUpload
+{
+    explicit SignatureNestedInAStalledUpload(const QByteArray &nestedRequest)
+    {
+        QObject::connect(&mute, &QTcpServer::newConnection, &mute, [this, nestedRequest] {
+            if (std::exchange(nestedSent, true))
+                return;
+            VirtualPadModel &pad = *harness.pad;
+            const int reads = pad.readCount(QStringLiteral("SIGCOMP"));
+            pad.atRead(QStringLiteral("SIGCOMP"), reads + 2, [&pad] { pad.signSample(); });
+            second.send(nestedRequest);
+        });
+    }
+    /// Connects both hosts and sends the first one's @p request; false when one cannot connect.
+    bool start(const QByteArray &request)
+    {
+        if (!listening || !harness.connectHost() || !harness.join(second))
+            return false;
+        VirtualPadModel &pad = *harness.pad;
+        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
+        harness.host.send(request);
+        return true;
+    }
+
+    QTcpServer mute; ///< takes the upload's connection and never greets
+    bool listening = mute.listen(QHostAddress::LocalHost);
+    ServiceHarness harness{remote(RightPass), mute.serverPort()};
+    HostClient second;
+    bool nestedSent = false;
+};
 
 } // namespace
 
@@ -61,8 +100,7 @@ private slots:
         ServiceHarness harness(remote(QStringLiteral("Wrong-Pass")), server.port());
         harness.service->inet().setTimeouts({4000, 4, 4, 20});
         QVERIFY(harness.connectHost());
-        signJob(harness, QStringLiteral("18"), First);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        signJob(harness, QStringLiteral("18"), First, 1);
         QVERIFY2(harness.statusLines.contains(
                      "Outbox: job 18 not uploaded (login refused (530)), kept for retry"),
                  qPrintable(harness.statusLines.join('\n')));
@@ -70,7 +108,7 @@ private slots:
         QVERIFY(harness.statusLines.indexOf(QRegularExpression("Outbox: job 18 not.*")) >
                 harness.statusLines.indexOf(QRegularExpression("<SIGNATURE>OK.*")));
 
-        harness.dir.writeIni(remote(QStringLiteral("Right-Pass")));
+        harness.dir.writeIni(remote(RightPass));
         harness.service->retrier().retryNow();
         QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, WaitMs);
         QCOMPARE(server.stored(QStringLiteral("18.pcx")), renderSignaturePcx(First));
@@ -88,20 +126,18 @@ private slots:
         QString outboxOfFirstRun;
         QTemporaryDir kept;
         {
-            ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+            ServiceHarness harness(remote(RightPass), port);
             QVERIFY(harness.connectHost());
-            signJob(harness, QStringLiteral("19"), First);
-            QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+            signJob(harness, QStringLiteral("19"), First, 1);
             // The next run's folder gets this run's outbox.
             QVERIFY(QProcess::execute(
                         "cp", {"-a", harness.service->outbox().folder(), kept.path()}) == 0);
         }
         PyFtpdServer server(port, Till, RightPass);
         QVERIFY(server.serves());
-        ServiceHarness restarted(
-            remote(QStringLiteral("Right-Pass")), port, [&kept](ServiceHarness &prepared) {
-                QProcess::execute("cp", {"-a", kept.filePath("outbox"), prepared.dir.path()});
-            });
+        ServiceHarness restarted(remote(RightPass), port, [&kept](ServiceHarness &prepared) {
+            QProcess::execute("cp", {"-a", kept.filePath("outbox"), prepared.dir.path()});
+        });
         QTRY_COMPARE_WITH_TIMEOUT(restarted.service->outbox().count(), 0, WaitMs);
         QCOMPARE(server.stored(QStringLiteral("19.pcx")), renderSignaturePcx(First));
         QVERIFY(restarted.statusLines.contains("Outbox: job 19 uploaded after 2 attempts"));
@@ -113,24 +149,21 @@ private slots:
     void newerSignatureReplacesTheWaitingOne()
     {
         const quint16 port = freePort();
-        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+        ServiceHarness harness(remote(RightPass), port);
         QSignalSpy startedFailing(harness.service.get(), &ScrivoraService::uploadsStartedFailing);
         QVERIFY(harness.connectHost());
-        signJob(harness, QStringLiteral("20"), First);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        signJob(harness, QStringLiteral("20"), First, 1);
         QCOMPARE(startedFailing.count(), 1);
         auto server = std::make_unique<PyFtpdServer>(port, Till, RightPass);
         QVERIFY(server->serves());
         harness.service->retrier().stop(); // no retry comes first
-        signJob(harness, QStringLiteral("20"), Second);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, WaitMs);
+        signJob(harness, QStringLiteral("20"), Second, 0);
         QVERIFY(harness.statusLines.contains("Outbox: job 20 replaced by a newer signature"));
         QCOMPARE(server->stored(QStringLiteral("20.pcx")), renderSignaturePcx(Second));
 
         server.reset();
         for (const auto &[job, waiting] : {std::pair{"21", 1}, std::pair{"22", 2}}) {
-            signJob(harness, QString::fromLatin1(job), First);
-            QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), waiting, WaitMs);
+            signJob(harness, QString::fromLatin1(job), First, waiting);
         }
         QCOMPARE(startedFailing.count(), 2);
         QCOMPARE(startedFailing.last().value(0).toString(), QStringLiteral("21"));
@@ -141,14 +174,12 @@ private slots:
     void aLandedUploadSendsTheWaitingCopies()
     {
         const quint16 port = freePort();
-        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+        ServiceHarness harness(remote(RightPass), port);
         QVERIFY(harness.connectHost());
-        signJob(harness, QStringLiteral("26"), First);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        signJob(harness, QStringLiteral("26"), First, 1);
         PyFtpdServer server(port, Till, RightPass);
         QVERIFY(server.serves());
-        signJob(harness, QStringLiteral("27"), Second);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 0, 10000);
+        signJob(harness, QStringLiteral("27"), Second, 0, 10000);
         QCOMPARE(server.stored(QStringLiteral("26.pcx")), renderSignaturePcx(First));
         QCOMPARE(server.stored(QStringLiteral("27.pcx")), renderSignaturePcx(Second));
     }
@@ -156,10 +187,9 @@ private slots:
     // A retry never comes between a host and its answer: it waits while a capture does.
     void retryWaitsForTheCapture()
     {
-        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), freePort()); // server down
+        ServiceHarness harness(remote(RightPass), freePort()); // server down
         QVERIFY(harness.connectHost());
-        signJob(harness, QStringLiteral("23"), First);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        signJob(harness, QStringLiteral("23"), First, 1);
         const auto attempts = [&harness] {
             return harness.service->outbox().entries().value(0).attempts;
         };
@@ -183,10 +213,9 @@ private slots:
     void shutDownLeavesARetry()
     {
         const quint16 port = freePort();
-        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), port);
+        ServiceHarness harness(remote(RightPass), port);
         QVERIFY(harness.connectHost());
-        signJob(harness, QStringLiteral("25"), First);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
+        signJob(harness, QStringLiteral("25"), First, 1);
         QTcpServer mute; // takes the retry's connection and never greets
         QVERIFY(mute.listen(QHostAddress::LocalHost, port));
         harness.service->retrier().retryNow();
@@ -204,25 +233,14 @@ private slots:
     // client busy: that is its upload's failure, and the copy waits, saying why.
     void uploadNestedInAnUpload()
     {
-        QTcpServer mute; // takes the outer upload's connection and never greets
-        QVERIFY(mute.listen(QHostAddress::LocalHost));
-        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), mute.serverPort());
-        QVERIFY(harness.connectHost());
-        HostClient second;
-        QVERIFY(harness.join(second));
-        VirtualPadModel &pad = *harness.pad;
-        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
-        connect(&mute, &QTcpServer::newConnection, this, [&] {
-            const int reads = pad.readCount(QStringLiteral("SIGCOMP"));
-            pad.atRead(QStringLiteral("SIGCOMP"), reads + 2, [&pad] { pad.signSample(); });
-            second.send("TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
-        });
-        harness.host.send("TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
+        SignatureNestedInAStalledUpload upload(
+            "TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
+        QVERIFY(upload.start("TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;"));
         QTRY_VERIFY_WITH_TIMEOUT(
-            harness.statusLines.contains(QStringLiteral(
+            upload.harness.statusLines.contains(QStringLiteral(
                 "Outbox: job 33 not uploaded (another upload was running), kept for retry")),
             WaitMs);
-        harness.service->beginShutDown();
+        upload.harness.service->beginShutDown();
     }
 
     // A capture nested in a running upload, with no upload of its own, is shut down: the
@@ -230,33 +248,20 @@ private slots:
     // the signature.
     void shutDownInACaptureNestedInAnUpload()
     {
-        QTcpServer mute; // takes the upload's connection and never greets
-        QVERIFY(mute.listen(QHostAddress::LocalHost));
-        ServiceHarness harness(remote(QStringLiteral("Right-Pass")), mute.serverPort());
-        QVERIFY(harness.connectHost());
-        HostClient second;
-        QVERIFY(harness.join(second));
-        VirtualPadModel &pad = *harness.pad;
-        pad.atRead(QStringLiteral("SIGCOMP"), 2, [&pad] { pad.signSample(); });
-        bool nestedSent = false;
-        connect(&mute, &QTcpServer::newConnection, this, [&] {
-            if (std::exchange(nestedSent, true))
-                return;
-            const int reads = pad.readCount(QStringLiteral("SIGCOMP"));
-            pad.atRead(QStringLiteral("SIGCOMP"), reads + 2, [&pad] { pad.signSample(); });
-            second.send("TRANS=CH;UNIQU=31;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=N;");
-        });
+        SignatureNestedInAStalledUpload upload(
+            "TRANS=CH;UNIQU=31;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=N;");
+        ScrivoraService &service = *upload.harness.service;
         bool shutDownAsked = false;
         // The nested signature's new transaction: shut-down comes in its pause.
-        connect(harness.service.get(), &ScrivoraService::transactionChanged, this, [&] {
-            if (nestedSent && harness.service->record().transID.isEmpty() &&
+        connect(&service, &ScrivoraService::transactionChanged, this, [&] {
+            if (upload.nestedSent && service.record().transID.isEmpty() &&
                 !std::exchange(shutDownAsked, true))
-                QTimer::singleShot(0, harness.service.get(), &ScrivoraService::beginShutDown);
+                QTimer::singleShot(0, &service, &ScrivoraService::beginShutDown);
         });
-        harness.host.send("TRANS=CH;UNIQU=31;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
+        QVERIFY(upload.start("TRANS=CH;UNIQU=31;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;"));
         QTRY_VERIFY_WITH_TIMEOUT(shutDownAsked, WaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(harness.service->outbox().count(), 1, WaitMs);
-        QCOMPARE(harness.service->outbox().entries().value(0).lastError,
+        QTRY_COMPARE_WITH_TIMEOUT(service.outbox().count(), 1, WaitMs);
+        QCOMPARE(service.outbox().entries().value(0).lastError,
                  QStringLiteral("interrupted by shut-down"));
     }
 };
