@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -373,6 +374,9 @@ void HostServer::readFrom(const ConnectionPtr &connection)
         if (received > 0) {
             budget -= received;
             handOver(connection, received);
+            // Before our own bookkeeping: the host may share this CPU and wait for its answer.
+            if (std::exchange(m_repliedSinceYield, false))
+                m_handover.afterAnswer();
             continue;
         }
         if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -425,8 +429,10 @@ bool HostServer::sendTo(const ConnectionPtr &connection, QByteArrayView bytes)
             sent = ::send(connection->m_descriptor, bytes.constData(), size_t(bytes.size()),
                           MSG_NOSIGNAL | MSG_DONTWAIT);
         } while (sent < 0 && errno == EINTR);
-        if (sent == bytes.size())
+        if (sent == bytes.size()) {
+            m_repliedSinceYield = true;
             return true;
+        }
         if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return false; // broken; its close arrives through the read side
         connection->m_pending.append(bytes.constData() + qMax<ssize_t>(sent, 0),

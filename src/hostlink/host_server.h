@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostlink/cpu_handover.h"
+
 #include <QByteArrayView>
 #include <QHostAddress>
 #include <QObject>
@@ -68,9 +70,11 @@ private:
  *
  * All sockets are non-blocking, each watched by its own socket notifier on the Qt event
  * loop, so a request that arrives while another request's handler waits inside the event
- * loop is handled right there, innermost first. A host whose next request is already
- * waiting when its answer has gone is served in a row, without a turn of the event loop
- * in between: at most MaxRequestsPerTurn requests and MaxRequestBytes in all per turn.
+ * loop is handled right there, innermost first. After a request whose handling sent a
+ * reply the server offers the CPU once (CpuHandover), so that a host on the same CPU takes
+ * its answer before the server's own bookkeeping. A host whose next request is already waiting when
+ * its answer has gone is served in a row, without a turn of the event loop in between: at
+ * most MaxRequestsPerTurn requests and MaxRequestBytes in all per turn.
  * A connection whose close has been handled is gone: a reply to it is a send failure.
  */
 class HostServer : public QObject
@@ -177,6 +181,8 @@ private:
     std::vector<ConnectionPtr> m_answering;
     std::vector<QSocketNotifier *> m_retired;
     QByteArray m_readBuffer;
+    CpuHandover m_handover;
+    bool m_repliedSinceYield = false; ///< a reply went out since the CPU was last offered
 };
 
 /// Raises the soft limit of open descriptors to the hard limit, so many hosts fit.
