@@ -17,10 +17,15 @@ void CpuHandover::afterAnswer()
     if (start < m_restUntil)
         return;
     m_yield();
-    // A long yield means the CPU went to someone busy, not to a host that takes its answer.
-    if (m_clock() - start <= MaxCost)
+    const std::chrono::nanoseconds end = m_clock();
+    if (end - start <= MaxCost) {
+        if (++m_cheapInARow >= CalmYields)
+            m_rest = std::chrono::nanoseconds(0);
         return;
-    const bool stillBusy = m_rest.count() > 0 && start - m_restUntil < Calm;
-    m_rest = stillBusy ? std::min(2 * m_rest, LongestRest) : FirstRest;
-    m_restUntil = start + m_rest;
+    }
+    // Someone used a whole slice meanwhile. Counted from the yield's end, so that a yield
+    // longer than the rest itself still earns one.
+    m_cheapInARow = 0;
+    m_rest = m_rest.count() > 0 ? std::min(2 * m_rest, LongestRest) : FirstRest;
+    m_restUntil = end + m_rest;
 }

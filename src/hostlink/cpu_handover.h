@@ -11,11 +11,12 @@
  * next request before we look again, and that request is served in the same turn. With
  * nobody else waiting for the CPU a yield returns at once.
  *
- * When something else keeps the CPU busy, a yield hands it a whole time slice instead: a
- * yield that took longer than MaxCost is the sign, and yielding then rests. A passing
- * neighbour costs a short rest (FirstRest); one that is still busy when the rest is over
- * doubles it, up to LongestRest, so a program that computes beside us all day costs the
- * hosts at most one time slice per LongestRest.
+ * A yield that takes longer than MaxCost means that someone used a whole time slice: a busy
+ * program beside us, or the host itself computing at length. Yielding gains nothing then and
+ * rests: FirstRest at first, twice as long after each costly yield that follows (up to
+ * LongestRest), until CalmYields cheap yields in a row show the CPU free again. A program
+ * that computes beside us all day thus costs the hosts at most one time slice per
+ * LongestRest once the rests have grown, however the hosts' requests come.
  */
 class CpuHandover
 {
@@ -23,14 +24,14 @@ public:
     using Clock = std::function<std::chrono::nanoseconds()>;
     using Yield = std::function<void()>;
 
-    /// The longest a yield may take and still count as a handover to the answered host.
+    /// The longest a yield may take and still count as cheap.
     static constexpr std::chrono::nanoseconds MaxCost = std::chrono::microseconds(500);
-    /// The rest after a costly yield that follows a long calm.
+    /// The rest after a costly yield while the CPU counts as free.
     static constexpr std::chrono::nanoseconds FirstRest = std::chrono::milliseconds(5);
-    /// The longest rest, reached by costly yields that each come soon after the last rest.
+    /// The longest rest.
     static constexpr std::chrono::nanoseconds LongestRest = std::chrono::seconds(1);
-    /// A costly yield this soon after a rest has ended doubles the rest.
-    static constexpr std::chrono::nanoseconds Calm = std::chrono::seconds(1);
+    /// Cheap yields in a row after which the CPU counts as free again.
+    static constexpr int CalmYields = 64;
 
     /// @p clock reads a monotonic time; @p yield gives up the CPU. Both default to the system's.
     explicit CpuHandover(Clock clock = {}, Yield yield = {});
@@ -41,6 +42,7 @@ public:
 private:
     Clock m_clock;
     Yield m_yield;
-    std::chrono::nanoseconds m_rest{0}; ///< the latest rest; zero before the first
+    std::chrono::nanoseconds m_rest{0}; ///< the latest rest; zero while the CPU counts as free
     std::chrono::nanoseconds m_restUntil{0};
+    int m_cheapInARow = 0;
 };

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
-#include <utility>
 
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -157,7 +156,8 @@ QString HostConnection::peerAddressText() const
     return hostAddressText(QHostAddress(reinterpret_cast<const sockaddr *>(&m_peer)));
 }
 
-HostServer::HostServer(OperatorSink &log, QObject *parent) : QObject(parent), m_log(log)
+HostServer::HostServer(OperatorSink &log, CpuHandover handover, QObject *parent)
+    : QObject(parent), m_log(log), m_handover(std::move(handover))
 {
     m_readBuffer.resize(MaxRequestBytes);
     m_acceptPause = new QTimer(this);
@@ -373,9 +373,11 @@ void HostServer::readFrom(const ConnectionPtr &connection)
         } while (received < 0 && errno == EINTR);
         if (received > 0) {
             budget -= received;
+            const quint64 repliesBefore = m_repliesSent;
             handOver(connection, received);
-            // Before our own bookkeeping: the host may share this CPU and wait for its answer.
-            if (std::exchange(m_repliedSinceYield, false))
+            // A lone host may share our CPU and wait for its answer: it goes before our own
+            // bookkeeping. With several hosts none may run ahead: each waits for its turn.
+            if (m_repliesSent != repliesBefore && m_slots.size() == 1)
                 m_handover.afterAnswer();
             continue;
         }
@@ -430,7 +432,7 @@ bool HostServer::sendTo(const ConnectionPtr &connection, QByteArrayView bytes)
                           MSG_NOSIGNAL | MSG_DONTWAIT);
         } while (sent < 0 && errno == EINTR);
         if (sent == bytes.size()) {
-            m_repliedSinceYield = true;
+            ++m_repliesSent;
             return true;
         }
         if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)

@@ -71,8 +71,9 @@ private:
  * All sockets are non-blocking, each watched by its own socket notifier on the Qt event
  * loop, so a request that arrives while another request's handler waits inside the event
  * loop is handled right there, innermost first. After a request whose handling sent a
- * reply the server offers the CPU once (CpuHandover), so that a host on the same CPU takes
- * its answer before the server's own bookkeeping. A host whose next request is already waiting when
+ * reply, while that host is the only one connected, the server offers the CPU once
+ * (CpuHandover), so that a host on the same CPU takes its answer before the server's own
+ * bookkeeping. A host whose next request is already waiting when
  * its answer has gone is served in a row, without a turn of the event loop in between: at
  * most MaxRequestsPerTurn requests and MaxRequestBytes in all per turn.
  * A connection whose close has been handled is gone: a reply to it is a send failure.
@@ -85,7 +86,9 @@ public:
     using RequestHandler =
         std::function<void(const QString &request, const HostConnection &connection)>;
 
-    explicit HostServer(OperatorSink &log, QObject *parent = nullptr);
+    /// @p handover offers the CPU to a lone host after its answer (CpuHandover).
+    explicit HostServer(OperatorSink &log, CpuHandover handover = CpuHandover(),
+                        QObject *parent = nullptr);
     ~HostServer() override;
 
     /// Who handles each request; it must not throw.
@@ -182,7 +185,7 @@ private:
     std::vector<QSocketNotifier *> m_retired;
     QByteArray m_readBuffer;
     CpuHandover m_handover;
-    bool m_repliedSinceYield = false; ///< a reply went out since the CPU was last offered
+    quint64 m_repliesSent = 0; ///< replies the sockets took whole at once
 };
 
 /// Raises the soft limit of open descriptors to the hard limit, so many hosts fit.
