@@ -14,9 +14,11 @@
  * A yield that takes longer than MaxCost means that someone used a whole time slice: a busy
  * program beside us, or the host itself computing at length. Yielding gains nothing then and
  * rests: FirstRest at first, twice as long after each costly yield that follows (up to
- * LongestRest), until CalmYields cheap yields in a row show the CPU free again. A program
- * that computes beside us all day thus costs the hosts at most one time slice per
- * LongestRest once the rests have grown, however the hosts' requests come.
+ * LongestRest), until CalmYields cheap yields in a row show the CPU free again. Beside a
+ * program that computes all day, a yield that goes to the host is still cheap, but one in a
+ * few hundred hands that program a slice; CalmYields is long enough that such a run almost
+ * never happens there, so the rests grow and stay at LongestRest, however the hosts'
+ * requests come, while a passing neighbour on an otherwise free CPU costs one short rest.
  */
 class CpuHandover
 {
@@ -31,7 +33,7 @@ public:
     /// The longest rest.
     static constexpr std::chrono::nanoseconds LongestRest = std::chrono::seconds(1);
     /// Cheap yields in a row after which the CPU counts as free again.
-    static constexpr int CalmYields = 64;
+    static constexpr int CalmYields = 4096;
 
     /// @p clock reads a monotonic time; @p yield gives up the CPU. Both default to the system's.
     explicit CpuHandover(Clock clock = {}, Yield yield = {});

@@ -76,15 +76,26 @@ private slots:
             << Answers{{0, 1'000}, {5'000'000, 1'000}, {9'000, 5}, {1'000, 5}} << "YY-Y";
 
         // After a costly yield and its 5 ms rest, a run of cheap yields, then a costly one,
-        // then an answer 5 ms after it: 64 cheap ones in a row mean the CPU is free again.
-        for (const int cheap : {63, 64}) {
+        // then an answer 5 ms after it: only CalmYields cheap ones in a row make the CPU count
+        // as free again, so that the rest is short once more.
+        const int calm = CpuHandover::CalmYields;
+        for (const int cheap : {calm - 1, calm}) {
             Answers answers{{0, 1'000}, {5'000, 5}};
             answers += repeatedAnswers(cheap - 1, 5);
             answers += Answers{{10, 1'000}, {5'000, 5}};
-            const QString expected = QString(cheap + 2, QLatin1Char('Y')) +
-                                     (cheap >= CpuHandover::CalmYields ? "Y" : "-");
+            const QString expected =
+                QString(cheap + 2, QLatin1Char('Y')) + (cheap >= calm ? "Y" : "-");
             QTest::addRow("%d cheap yields in a row", cheap) << answers << expected;
         }
+        // Two runs just short of it, split by a costly yield, do not add up: the rests go on
+        // growing (5, 10, then 20 ms), so an answer 10 ms after the third costly yield waits.
+        Answers split{{0, 1'000}, {5'000, 5}};
+        split += repeatedAnswers(calm - 2, 5);
+        split += Answers{{10, 1'000}, {10'000, 5}};
+        split += repeatedAnswers(calm - 2, 5);
+        split += Answers{{10, 1'000}, {10'000, 5}};
+        QTest::newRow("a costly yield starts the run of cheap ones again")
+            << split << QString(2 * calm + 1, QLatin1Char('Y')) + "-";
     }
     void yieldsWhileCheap()
     {
