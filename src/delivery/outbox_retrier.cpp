@@ -77,10 +77,11 @@ void OutboxRetrier::uploadFinished(bool landed, const QString &reason)
         return;
     const QString name = std::exchange(m_running, QString());
     m_outbox.attemptEnded(name, landed, reason);
-    if (landed)
-        serverIsBack();
     // Several may be due, e.g. all of them after a restart: the next goes right away.
-    checkLater();
+    if (landed)
+        serverIsBack(); // which checks again itself
+    else
+        checkLater();
 }
 
 void OutboxRetrier::serverIsBack()

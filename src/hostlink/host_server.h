@@ -73,9 +73,9 @@ private:
  * loop is handled right there, innermost first. After a request whose handling sent a
  * reply, while that host is the only one connected, the server offers the CPU once
  * (CpuHandover), so that a host on the same CPU takes its answer before the server's own
- * bookkeeping. A host whose next request is already waiting when
- * its answer has gone is served in a row, without a turn of the event loop in between: at
- * most MaxRequestsPerTurn requests and MaxRequestBytes in all per turn.
+ * bookkeeping. A host whose next request is already waiting when its answer has gone is
+ * served in a row, without a turn of the event loop in between: at most MaxRequestsPerTurn
+ * requests and MaxRequestBytes in all per turn.
  * A connection whose close has been handled is gone: a reply to it is a send failure.
  */
 class HostServer : public QObject

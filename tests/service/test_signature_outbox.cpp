@@ -233,9 +233,9 @@ private slots:
     // client busy: that is its upload's failure, and the copy waits, saying why.
     void uploadNestedInAnUpload()
     {
-        SignatureNestedInAStalledUpload upload(
-            "TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;");
-        QVERIFY(upload.start("TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;"));
+        const QByteArray request = "TRANS=CH;UNIQU=33;TOTAL=9.00;NAME=A;ACCOU=1;DOFTP=Y;";
+        SignatureNestedInAStalledUpload upload(request);
+        QVERIFY(upload.start(request));
         QTRY_VERIFY_WITH_TIMEOUT(
             upload.harness.statusLines.contains(QStringLiteral(
                 "Outbox: job 33 not uploaded (another upload was running), kept for retry")),
